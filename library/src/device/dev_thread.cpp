@@ -1,0 +1,466 @@
+#include "device/dev_thread.h"
+
+#include "log/library_log.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessivar {
+namespace {
+
+constexpr int kReadCapacity = 4096;
+constexpr int kReadTimeoutMs = 10;
+constexpr int kSendSpacingMs = 5;
+constexpr int kHeartbeatAfterMs = 1000;
+constexpr int kRecoverySuppressMs = 1000;
+constexpr int kRecvErrorSpacingMs = 100;
+constexpr int kInitLimitMs = 2000;
+constexpr int kStartDelayMs = 100;
+constexpr int kPowerQueueCap = 400;  // more than this and the oldest goes first: at most 401
+constexpr uint8_t kAllInitFlags = 0x3F;
+
+QByteArray MakeFrame(uint16_t code, const void* data, int len) {
+  QByteArray frame(frame::kRequestOverhead + (len > 0 ? len : 0), '\0');
+  const int n = frame::BuildFrame(reinterpret_cast<uint8_t*>(frame.data()), code, data, len);
+  frame.resize(n > 0 ? n : 0);
+  return frame;
+}
+
+uint16_t FrameCode(const QByteArray& frame) {
+  return frame.size() >= 4 ? frame::ReadU16(reinterpret_cast<const uint8_t*>(frame.constData()) + 2)
+                           : 0;
+}
+
+}  // namespace
+
+DevThread::DevThread(std::unique_ptr<UsbDevice> usb, int id)
+    : usb_(std::move(usb)), id_(id), heartbeatFrame_(MakeFrame(CmdHeartbeat, nullptr, 0)) {}
+
+DevThread::~DevThread() {
+  QMutexLocker lock(&openMutex_);
+  StopAndWait();
+  usb_.reset();
+}
+
+void DevThread::StopAndWait() {
+  running_.store(false);
+  // The loop ends within one read time-out plus the final stop exchange. Never let the
+  // USB handle go while the loop may still use it: if the first 300 ms were not enough
+  // (a write blocked up to its bounded time-out), keep waiting.
+  if (!wait(300)) wait();
+}
+
+bool DevThread::Open() {
+  QMutexLocker lock(&openMutex_);
+  if (running_.load()) return true;
+  // A loop that ended by itself (no calibration in time) may still be finishing its
+  // final exchange; it must be gone before the handle is reopened.
+  wait();
+  const bool ok = usb_->OpenById();
+  if (ok) {
+    running_.store(true);
+    initFlags_ = 0;
+    inited_.store(false);
+    start();
+    log::Info(QString::fromUtf8("<<<<------------打开设备, 成功------------>>>>"), id_);
+  } else {
+    log::Info(QString::fromUtf8("<<<<------------打开设备, 失败------------>>>>"), id_);
+  }
+  return ok;
+}
+
+void DevThread::Close() {
+  QMutexLocker lock(&openMutex_);
+  StopAndWait();
+  usb_->Close();
+  log::Info(QString::fromUtf8("<<<<------------关闭设备------------>>>>"), id_);
+  log::Flush();
+}
+
+void DevThread::QueueFrame(const QByteArray& frame) {
+  QMutexLocker lock(&sendMutex_);
+  sendQueue_.append(frame);
+}
+
+bool DevThread::QueueRequest(uint16_t code, const void* data, int len) {
+  const QByteArray frame = MakeFrame(code, data, len);
+  if (frame.isEmpty()) return false;
+  QueueFrame(frame);
+  return true;
+}
+
+void DevThread::RemoveReply(uint16_t code) {
+  QMutexLocker lock(&replyMutex_);
+  replies_.remove(code);
+}
+
+int DevThread::SendCommand(uint16_t code, const void* data, int len, int budget) {
+  if (!inited_.load()) return TESSIVAR_ERR_NOT_INITED;
+  const QByteArray frame = MakeFrame(code, data, len);
+  RemoveReply(code);  // a late reply to an earlier request must not answer this one
+  // A frame that could not be built (null data with a length) is never written; the
+  // command then waits out its budget.
+  if (!frame.isEmpty()) QueueFrame(frame);
+  if (budget <= 0) return TESSIVAR_ERR_NO_REPLY;
+  for (int i = 0; i < budget; ++i) {
+    {
+      QMutexLocker lock(&replyMutex_);
+      if (replies_.remove(code) > 0) return TESSIVAR_OK;
+    }
+    QThread::msleep(1);
+  }
+  return TESSIVAR_ERR_NO_REPLY;
+}
+
+int DevThread::Query(uint16_t code, void* destination, int capacity, int budget) {
+  if (!inited_.load() || capacity <= 0 || !destination) return TESSIVAR_ERR_NOT_INITED;
+  const QByteArray frame = MakeFrame(code, nullptr, 0);
+  RemoveReply(code);
+  QueueFrame(frame);
+  for (int i = 0; i < budget; ++i) {
+    {
+      QMutexLocker lock(&replyMutex_);
+      auto it = replies_.find(code);
+      if (it != replies_.end()) {
+        const int n = qMin(it->size(), capacity);
+        if (n > 0) std::memcpy(destination, it->constData(), static_cast<std::size_t>(n));
+        replies_.erase(it);
+        return n;
+      }
+    }
+    QThread::msleep(1);
+  }
+  if (code == CmdGetDetectorState) QueueRequest(CmdRecover);
+  return TESSIVAR_ERR_NO_REPLY;
+}
+
+int DevThread::TakePower(PowerData* out, int count) {
+  QMutexLocker lock(&powerMutex_);
+  int n = 0;
+  while (n < count && !powerQueue_.isEmpty()) out[n++] = powerQueue_.takeFirst();
+  return n;
+}
+
+bool DevThread::HasBaseParam() const {
+  QMutexLocker lock(&calMutex_);
+  return baseSet_;
+}
+
+void DevThread::CopyBaseParam(uint8_t out[kBaseParamExportSize]) const {
+  QMutexLocker lock(&calMutex_);
+  const uint16_t words[4] = {base_.startNm, base_.endNm, base_.adcLow, base_.adcHigh};
+  std::memcpy(out, words, sizeof words);
+}
+
+void DevThread::CopyLevelRecord(uint8_t out[kLevelRecordSize]) const {
+  QMutexLocker lock(&calMutex_);
+  for (int r = 0; r < kRangeCount; ++r) {
+    std::memcpy(out + 16 * r, &levels_[r].k, 8);
+    std::memcpy(out + 16 * r + 8, &levels_[r].b, 8);
+  }
+}
+
+BaseParam DevThread::Base() const {
+  QMutexLocker lock(&calMutex_);
+  return base_;
+}
+
+int DevThread::SpecCount() const {
+  QMutexLocker lock(&calMutex_);
+  return spec_.Count();
+}
+
+void DevThread::CopySpecExport(uint8_t* out) const {
+  QMutexLocker lock(&calMutex_);
+  WriteSpecExport(spec_, out);
+}
+
+void DevThread::CopyCalibrationDate(char out[kCalibrationDateSize]) const {
+  QMutexLocker lock(&calMutex_);
+  std::memcpy(out, calibrationDate_, kCalibrationDateSize);
+}
+
+int DevThread::SetCoefWavelength(float nm) {
+  if (!inited_.load()) return TESSIVAR_ERR_NOT_INITED;
+  QMutexLocker lock(&calMutex_);
+  if (spec_.Count() == 0) {
+    coefficient_.store(1.0f);
+    return TESSIVAR_OK;
+  }
+  if (!WavelengthInRange(nm, base_)) return TESSIVAR_ERR_ARGUMENT;
+  const float clamped = ClampWavelength(nm, base_);
+  wavelength_.store(clamped);
+  coefficient_.store(InterpolateCoefficient(spec_, clamped, coefficient_.load()));
+  return TESSIVAR_OK;
+}
+
+double DevThread::TakeUncorrectedAsZero() {
+  const double zero = uncorrectedPower_.load();
+  zeroOffset_.store(zero);
+  return zero;
+}
+
+// ---- device thread ----------------------------------------------------------------
+
+void DevThread::run() {
+  log::Info(QString::fromUtf8("启动设备线程"), id_);
+  QThread::msleep(kStartDelayMs);
+
+  QElapsedTimer clock;
+  clock.start();
+  lastSend_ = 0;
+  lastRecvError_ = 0;
+  clock_.Reset();
+  rx_.Clear();
+  QueueInitSequence();
+
+  uint8_t buffer[kReadCapacity];
+  while (running_.load()) {
+    const int got = usb_->Read(buffer, kReadCapacity, kReadTimeoutMs);
+    if (got > 0) {
+      rx_.Append(buffer, got);
+    } else if (got < 0 && clock.elapsed() - lastRecvError_ > kRecvErrorSpacingMs) {
+      lastRecvError_ = clock.elapsed();
+      QueueRequest(CmdRecover);
+      log::Error(QStringLiteral("Error recv data, %1").arg(got), id_);
+    }
+    rx_.Process(*this);
+    SendStep(clock.elapsed());
+    if (!inited_.load() && clock.elapsed() > kInitLimitMs) running_.store(false);
+  }
+
+  const QByteArray stop = MakeFrame(CmdStopTransfer, nullptr, 0);
+  uint8_t discard[64];
+  usb_->WriteRead(reinterpret_cast<const uint8_t*>(stop.constData()), stop.size(), discard,
+                  sizeof discard, 20);
+  initFlags_ = 0;
+  inited_.store(false);
+  {
+    QMutexLocker lock(&sendMutex_);
+    sendQueue_.clear();
+  }
+  {
+    QMutexLocker lock(&replyMutex_);
+    replies_.clear();
+  }
+  rx_.Clear();
+}
+
+void DevThread::QueueInitSequence() {
+  QueueRequest(CmdInit);
+
+  const QDateTime now = QDateTime::currentDateTime();
+  const QDate d = now.date();
+  const QTime t = now.time();
+  const uint16_t clockRecord[7] = {
+      static_cast<uint16_t>(d.year() - 2000), static_cast<uint16_t>(d.month()),
+      static_cast<uint16_t>(d.day()),         static_cast<uint16_t>(d.dayOfWeek()),
+      static_cast<uint16_t>(t.hour()),        static_cast<uint16_t>(t.minute()),
+      static_cast<uint16_t>(t.second())};
+  QueueRequest(CmdSetTime, clockRecord, sizeof clockRecord);
+  log::Info(QString::fromUtf8("更新仪器时间: %1").arg(now.toString(QStringLiteral("yy-MM-dd ddd hh:mm:ss"))),
+            id_);
+
+  for (uint16_t code : {CmdStopTransfer, CmdGetBaseParam, CmdGetLevParam, CmdGetProbeOffset,
+                        CmdGetCalibrationDate, CmdGetSpecParam}) {
+    QueueRequest(code);
+  }
+}
+
+void DevThread::SendStep(qint64 now) {
+  if (now - lastSend_ < kSendSpacingMs) return;
+  QByteArray frame;
+  {
+    QMutexLocker lock(&sendMutex_);
+    if (recoverySent_ && now - lastSend_ < kRecoverySuppressMs) {
+      // A recovery request is already out and nothing came back yet: more of them
+      // would not help.
+      sendQueue_.erase(std::remove_if(sendQueue_.begin(), sendQueue_.end(),
+                                      [](const QByteArray& f) { return FrameCode(f) == CmdRecover; }),
+                       sendQueue_.end());
+    }
+    if (!sendQueue_.isEmpty()) frame = sendQueue_.takeFirst();
+  }
+  if (frame.isEmpty()) {
+    if (now - lastSend_ > kHeartbeatAfterMs && inited_.load()) {
+      usb_->Write(reinterpret_cast<const uint8_t*>(heartbeatFrame_.constData()), heartbeatFrame_.size());
+      lastSend_ = now;
+      log::Info(QStringLiteral("heart beat"), id_);
+    }
+    return;
+  }
+  usb_->Write(reinterpret_cast<const uint8_t*>(frame.constData()), frame.size());
+  lastSend_ = now;
+  if (FrameCode(frame) == CmdRecover) recoverySent_ = true;
+}
+
+void DevThread::OnFrame(const uint8_t* frame, int size) {
+  recoverySent_ = false;
+  AnalyzeFrame(frame, size);
+}
+
+void DevThread::OnHeadRemoved(const uint8_t* dropped, int count) {
+  log::Warn(QStringLiteral("Remove head, num: %1, %2").arg(count).arg(log::HexDump(dropped, count)), id_);
+}
+
+void DevThread::OnOverlong(int expected, const uint8_t* buffer, int size) {
+  log::Warn(QStringLiteral("Error wait len, %1, clear buff, %2").arg(expected).arg(log::HexDump(buffer, size)),
+            id_);
+}
+
+void DevThread::AnalyzeFrame(const uint8_t* frame, int size) {
+  const int verdict = frame::VerifyFrame(frame, size);
+  if (verdict != frame::kValid) {
+    log::Warn(QStringLiteral("Analayze error ... %1, %2").arg(verdict).arg(log::HexDump(frame, size)), id_);
+    return;
+  }
+  const uint16_t code = frame::ReadU16(frame + 2);
+  const int len = frame::ReadU16(frame + 6);
+  const uint8_t* payload = frame + frame::kReplyPayloadOffset;
+  if (code == CmdPowerData) {
+    AddPowerData(payload, len);
+    return;
+  }
+  if (code == CmdStopTransfer) return;
+  if (!inited_.load() && HandleInitReply(code, payload, len)) {
+    CheckInitDone();
+    return;
+  }
+  StoreReply(code, payload, len);
+}
+
+void DevThread::StoreReply(uint16_t code, const uint8_t* payload, int len) {
+  QByteArray copy = len > 0 ? QByteArray(reinterpret_cast<const char*>(payload), len) : QByteArray();
+  QMutexLocker lock(&replyMutex_);
+  replies_.insert(code, copy);
+}
+
+bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) {
+  switch (code) {
+    case CmdSetTime:
+      log::Info(QString::fromUtf8("更新仪器时间成功"), id_);
+      initFlags_ |= 0x01;
+      return true;
+    case CmdGetBaseParam: {
+      BaseParam base;
+      if (!ParseBaseParam(payload, len, &base)) {
+        log::Info(QString::fromUtf8("获取探头基础信息失败"), id_);
+        return true;
+      }
+      {
+        QMutexLocker lock(&calMutex_);
+        base_ = base;
+        baseSet_ = true;
+      }
+      log::Info(BaseParamLogText(base), id_);
+      initFlags_ |= 0x02;
+      return true;
+    }
+    case CmdGetLevParam: {
+      LevelTable levels;
+      if (!ParseLevelTable(payload, len, &levels)) {
+        log::Info(QString::fromUtf8("获取探头档位校准参数失败"), id_);
+        return true;
+      }
+      {
+        QMutexLocker lock(&calMutex_);
+        levels_ = levels;
+      }
+      log::Info(LevelTableLogText(levels), id_);
+      initFlags_ |= 0x04;
+      return true;
+    }
+    case CmdGetSpecParam: {
+      SpecTable spec;
+      if (!ParseSpecTable(payload, len, &spec)) {
+        log::Info(QString::fromUtf8("获取探头光谱校准参数信息失败"), id_);
+        return true;
+      }
+      const int n = spec.Count();
+      {
+        QMutexLocker lock(&calMutex_);
+        spec_ = std::move(spec);
+      }
+      log::Info(QString::fromUtf8("获取探头光谱校准参数信息成功, 光谱数: %1").arg(n), id_);
+      initFlags_ |= 0x08;
+      return true;
+    }
+    case CmdGetProbeOffset: {
+      // A reply shorter than a double carries no usable offset: the bit still counts
+      // (the meter answered), the stored offset stays as it was.
+      if (len >= 8) {
+        double offset;
+        std::memcpy(&offset, payload, 8);
+        QMutexLocker lock(&calMutex_);
+        probeOffset_ = offset;
+      }
+      initFlags_ |= 0x10;
+      return true;
+    }
+    case CmdGetCalibrationDate: {
+      QMutexLocker lock(&calMutex_);
+      std::memset(calibrationDate_, 0, sizeof calibrationDate_);
+      std::memcpy(calibrationDate_, payload, static_cast<std::size_t>(qBound(0, len, kCalibrationDateSize)));
+      initFlags_ |= 0x20;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void DevThread::CheckInitDone() {
+  if (initFlags_ != kAllInitFlags) return;
+  inited_.store(true);
+  log::Info(QString::fromUtf8("初始化校准参数成功"), id_);
+  QMutexLocker lock(&calMutex_);
+  if (spec_.Count() == 0) {
+    coefficient_.store(1.0f);
+    return;
+  }
+  const float clamped = ClampWavelength(wavelength_.load(), base_);
+  wavelength_.store(clamped);
+  coefficient_.store(InterpolateCoefficient(spec_, clamped, coefficient_.load()));
+}
+
+void DevThread::AddPowerData(const uint8_t* payload, int len) {
+  PowerSample sample;
+  if (!ParsePowerSample(payload, len, &sample)) {
+    log::Info(QStringLiteral("AddPowerData error, data len: %1").arg(len), id_);
+    return;
+  }
+  // The wall clock is read only for the first sample of an open.
+  const int64_t stamp = clock_.Stamp(sample.tick, clock_.HasBase() ? 0 : LocalWallClockMs());
+  if (sample.range < 1 || sample.range > kRangeCount) {
+    // There are only eight calibration pairs; such a sample has no meaning.
+    log::Warn(QStringLiteral("AddPowerData error, range index: %1").arg(sample.range), id_);
+    return;
+  }
+  LevelPair level;
+  double probeOffset;
+  {
+    QMutexLocker lock(&calMutex_);
+    level = levels_[sample.range - 1];
+    probeOffset = probeOffset_;
+  }
+  const PowerValue value =
+      ComputePower(sample.raw, level, coefficient_.load(), zeroOffset_.load(), probeOffset);
+  uncorrectedPower_.store(value.uncorrected);
+  bool dropped = false;
+  {
+    QMutexLocker lock(&powerMutex_);
+    if (powerQueue_.size() > kPowerQueueCap) {
+      powerQueue_.removeFirst();
+      dropped = true;
+    }
+    powerQueue_.append(PowerData{stamp, value.power});
+  }
+  if (dropped) log::Warn(QStringLiteral("Remove one power data!"), id_);
+}
+
+}  // namespace tessivar
