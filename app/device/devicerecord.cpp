@@ -1,0 +1,124 @@
+#include "devicerecord.h"
+
+#include "powerunit.h"
+
+#include <QMutexLocker>
+
+#include <limits>
+
+DeviceRecord::DeviceRecord(int id_, const QString &devName_, const QString &detName_,
+                           const QString &devSerial_, const QString &detSerial_,
+                           const QString &version_)
+    : id(id_),
+      devName(devName_),
+      detName(detName_),
+      detSerial(detSerial_),
+      devSerial(devSerial_),
+      version(version_),
+      unit_(PowerUnit::Nanowatt()),
+      rangeHigh_(std::numeric_limits<double>::max())
+{
+}
+
+void DeviceRecord::AddSamples(const PowerData *samples, int n)
+{
+    QMutexLocker locker(&mutex_);
+    store_.AddSamples(samples, n, Attenuation());
+    lastPowerRaw_.store(store_.LastPowerRaw(), std::memory_order_relaxed);
+}
+
+void DeviceRecord::GetPowerLocked(double *current, double totals[3], double factor) const
+{
+    using PowerUnit::ToDisplay;
+    if (current != nullptr)
+        *current = ToDisplay(store_.LastPower(), factor);
+    if (totals != nullptr) {
+        totals[0] = ToDisplay(store_.TotalMax(), factor);
+        totals[1] = ToDisplay(store_.TotalMin(), factor);
+        totals[2] = ToDisplay(store_.TotalMean(), factor);
+    }
+}
+
+void DeviceRecord::GetStatisticsLocked(StatBlock *block, QVector<double> *times,
+                                       QVector<double> *values, double factor) const
+{
+    if (block != nullptr)
+        *block = store_.Statistics(factor);
+    store_.CopyWindow(times, values, factor);
+}
+
+void DeviceRecord::GetPower(double *current, double totals[3]) const
+{
+    QMutexLocker locker(&mutex_);
+    GetPowerLocked(current, totals, PowerUnit::Factor(unit_));
+}
+
+void DeviceRecord::GetStatistics(StatBlock *block, QVector<double> *times,
+                                 QVector<double> *values) const
+{
+    QMutexLocker locker(&mutex_);
+    GetStatisticsLocked(block, times, values, PowerUnit::Factor(unit_));
+}
+
+bool DeviceRecord::GetPowerAndStatistics(double *current, double totals[3], StatBlock *block,
+                                         QVector<double> *times, QVector<double> *values) const
+{
+    QMutexLocker locker(&mutex_);
+    const double factor = PowerUnit::Factor(unit_);
+    GetPowerLocked(current, totals, factor);
+    GetStatisticsLocked(block, times, values, factor);
+    return store_.Setting().running;
+}
+
+StatSetting DeviceRecord::GetStatSetting() const
+{
+    QMutexLocker locker(&mutex_);
+    return store_.Setting();
+}
+
+void DeviceRecord::StartStatistics(int sampleCount, int seconds)
+{
+    QMutexLocker locker(&mutex_);
+    store_.StartStatistics(sampleCount, seconds);
+}
+
+void DeviceRecord::StopStatistics()
+{
+    QMutexLocker locker(&mutex_);
+    store_.StopStatistics();
+}
+
+void DeviceRecord::ResetTotals()
+{
+    QMutexLocker locker(&mutex_);
+    store_.ResetTotals();
+}
+
+QString DeviceRecord::Unit() const
+{
+    QMutexLocker locker(&mutex_);
+    return unit_;
+}
+
+void DeviceRecord::SetUnit(const QString &unit)
+{
+    QMutexLocker locker(&mutex_);
+    if (unit_ != unit)
+        unit_ = unit;
+}
+
+void DeviceRecord::GetRange(double *low, double *high) const
+{
+    QMutexLocker locker(&mutex_);
+    if (low != nullptr)
+        *low = rangeLow_;
+    if (high != nullptr)
+        *high = rangeHigh_;
+}
+
+void DeviceRecord::SetRange(double low, double high)
+{
+    QMutexLocker locker(&mutex_);
+    rangeLow_ = low;
+    rangeHigh_ = high;
+}

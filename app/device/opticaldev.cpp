@@ -1,0 +1,283 @@
+#include "opticaldev.h"
+
+#include "devmanage.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QThread>
+#include <QTimer>
+
+#include <tessivar/tessivar.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr int kDetectorAttached = 2;      // getDetectorState: probe connected
+constexpr int kReadyWaitRounds = 300;     // x 10 ms: how long a probed meter may take to get ready
+constexpr int kReadyWaitStepMs = 10;
+constexpr int kDefaultWaveLenNm = 532;    // shown when the meter's wavelength cannot be read
+
+// Buffer sizes passed to the identity readers; the library terminates within them.
+constexpr int kNameBufLen = 33;
+constexpr int kTextBufLen = 64;
+
+// The meter takes whole nanometres; the fraction stays in the record only.
+int WholeNm(float waveLen)
+{
+    if (!std::isfinite(waveLen))
+        return 0;
+    const double t = std::trunc(static_cast<double>(waveLen));
+    if (t >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (t <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(t);
+}
+
+bool Contains(const int *ids, int count, int id)
+{
+    for (int i = 0; i < count; ++i) {
+        if (ids[i] == id)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+OpticalDev::OpticalDev() : QObject(nullptr)
+{
+    const QByteArray dir = (QDir::currentPath() + QStringLiteral("/log")).toUtf8();
+    openLog(dir.constData());
+}
+
+OpticalDev::~OpticalDev()
+{
+    releaseDev();
+    QThread::msleep(10);
+}
+
+void OpticalDev::Init()
+{
+    connect(this, &OpticalDev::SigScanDev, this, &OpticalDev::ScanDev);
+    connect(this, &OpticalDev::SigOpenDev, this, &OpticalDev::OpenDev);
+    connect(this, &OpticalDev::SigCloseDev, this, &OpticalDev::CloseDev);
+    connect(this, &OpticalDev::SigSetAverage, this, &OpticalDev::SetAverage);
+    connect(this, &OpticalDev::SigSetWaveLen, this, &OpticalDev::SetWaveLen);
+
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &OpticalDev::UpdateStatus);
+    timer->setInterval(kPollIntervalMs);
+    timer->start();
+}
+
+void OpticalDev::ScanDev()
+{
+    DevManage *manager = DevManage::Instance();
+
+    int ids[kMaxDevices] = {};
+    int count = scanDev(ids, kMaxDevices);
+    if (count < 0)
+        count = 0;
+    if (count > kMaxDevices)
+        count = kMaxDevices;
+
+    int known[kMaxDevices] = {};
+    const int knownCount = manager->GetDevIds(known, kMaxDevices);
+    for (int i = 0; i < knownCount; ++i) {
+        if (!Contains(ids, count, known[i])) {
+            manager->RemoveDev(known[i]);
+            emit SigRemovDev(known[i]);
+        }
+    }
+
+    for (int i = 0; i < count; ++i) {
+        if (manager->GetDevRecord(ids[i]))
+            continue;
+        if (ProbeNewDev(ids[i])) {
+            emit SigAddDev(ids[i]);
+            closeDev(ids[i]);
+        }
+    }
+
+    emit SigScanFinish();
+
+    // Replace the poll list; references beyond the new count are released.
+    std::array<DeviceRecordPtr, kMaxDevices> fresh;
+    devCount = manager->GetDevRecords(fresh.data(), kMaxDevices);
+    devs.swap(fresh);
+}
+
+bool OpticalDev::ProbeNewDev(int nDevId)
+{
+    if (openDev(nDevId) != 0) {
+        qDebug() << "Scan dev, open error!";
+        return false;
+    }
+
+    int inited = 0;
+    for (int round = 0; round < kReadyWaitRounds && inited == 0; ++round) {
+        QThread::msleep(kReadyWaitStepMs);
+        inited = isInited(nDevId);
+    }
+    if (inited == 0) {
+        qDebug() << "Scan dev, check inited timeout!";
+        closeDev(nDevId);
+        return false;
+    }
+
+    int state = -1;
+    const int stateRet = getDetectorState(nDevId, &state);
+    if (stateRet < 0 || state != kDetectorAttached) {
+        qDebug() << "Scan dev, detector not connected" << stateRet;
+        closeDev(nDevId);
+        return false;
+    }
+
+    char devName[kNameBufLen];
+    char detName[kNameBufLen];
+    char devSerial[kTextBufLen] = {};
+    char detSerial[kTextBufLen] = {};
+    char version[kTextBufLen] = {};
+    if (readDevName(nDevId, devName, kNameBufLen) < 0 ||
+        readDevSerial(nDevId, devSerial, kTextBufLen) < 0 ||
+        readDetName(nDevId, detName, kNameBufLen) < 0 ||
+        readDetSerial(nDevId, detSerial, kTextBufLen) < 0 ||
+        readVersion(nDevId, version, kTextBufLen) < 0) {
+        qDebug() << "Scan dev, read dev/det name error!";
+        closeDev(nDevId);
+        return false;
+    }
+    // The readers zero-fill and terminate within the length; guard the last byte anyway.
+    devName[kNameBufLen - 1] = detName[kNameBufLen - 1] = '\0';
+    devSerial[kTextBufLen - 1] = detSerial[kTextBufLen - 1] = version[kTextBufLen - 1] = '\0';
+
+    // The identity goes in with the record, so no reader sees it half written.
+    DevManage::Instance()->AddDevRecord(nDevId, devName, detName, devSerial, detSerial, version);
+    return true;
+}
+
+void OpticalDev::OpenDev(int nDevId)
+{
+    const int ret = openDev(nDevId);
+    emit SigOpenFinish(nDevId, ret == 0);
+}
+
+void OpticalDev::CloseDev(int nDevId)
+{
+    closeDev(nDevId);
+}
+
+void OpticalDev::SetAverage(int nDevId, ushort nAverage)
+{
+    const int ret = setAverage(nDevId, nAverage);
+    qDebug() << "设置采样平均个数:" << nAverage << ret;
+    if (const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId))
+        rec->average.store(nAverage);
+}
+
+void OpticalDev::SetWaveLen(int nDevId, float waveLen)
+{
+    setSampleWavelength(nDevId, WholeNm(waveLen));
+    if (const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId))
+        rec->waveLen.store(waveLen);
+}
+
+void OpticalDev::UpdateStatus()
+{
+    for (int i = 0; i < devCount; ++i) {
+        DeviceRecord *rec = devs[static_cast<std::size_t>(i)].get();
+        // A record removed by the liveness check waits here for the next scan to drop
+        // it; it is neither polled nor fed any more.
+        if (rec != nullptr && !rec->IsRemoved())
+            PollOne(*rec);
+    }
+}
+
+void OpticalDev::PollOne(DeviceRecord &rec)
+{
+    const int id = rec.id;
+    if (isInited(id) != 1) {
+        if (rec.connected) {
+            rec.connected = false;
+            rec.transferStarted = false;
+            qDebug() << "Normal -> Disonn";
+            emit SigConnChanged(id, false);
+        }
+        return;
+    }
+
+    if (!rec.connected) {
+        rec.connected = true;
+        rec.transferStarted = false;
+        qDebug() << "Disonn -> Normal";
+        getWaveRange(id, &rec.waveMin, &rec.waveMax);
+        int waveLen = kDefaultWaveLenNm;
+        // The library writes 0 into the output when the meter does not answer; the
+        // default is what the record must show then.
+        if (getSampleWavelength(id, &waveLen) < 0)
+            waveLen = kDefaultWaveLenNm;
+        rec.waveLen.store(static_cast<float>(waveLen));
+        unsigned short average = 0;
+        getAverage(id, &average);
+        rec.average.store(average);
+        emit SigConnChanged(id, true);
+    }
+
+    if (!rec.transferStarted) {
+        rec.transferStarted = startTransfer(id) == 0;
+        qDebug() << "Inited, start result:" << rec.transferStarted;
+        if (!rec.transferStarted)
+            return;  // retried on the next tick
+    }
+
+    PowerData samples[kSamplesPerTick];
+    const int n = getData(id, samples, kSamplesPerTick);
+    if (n > 0)
+        rec.AddSamples(samples, n < kSamplesPerTick ? n : kSamplesPerTick);
+}
+
+int OpticalDev::ReadAverage(int nDevId)
+{
+    unsigned short average = 0;
+    if (getAverage(nDevId, &average) < 0)
+        return -1;
+    return average;
+}
+
+double OpticalDev::ReadWaveLen(int nDevId)
+{
+    int waveLen = kDefaultWaveLenNm;
+    if (getSampleWavelength(nDevId, &waveLen) < 0)
+        waveLen = kDefaultWaveLenNm;
+    return waveLen;
+}
+
+double OpticalDev::ReadZeroOffset(int nDevId)
+{
+    double offset = 0.0;
+    if (getZeroOffset(nDevId, &offset) < 0)
+        return 0.0;
+    return offset;
+}
+
+QString OpticalDev::ReadCalibDate(int nDevId)
+{
+    char date[TESSIVAR_CALIBRATION_DATE_SIZE] = {};
+    if (getCalibrationDate(nDevId, date) < 0)
+        return QString();
+    return QString::fromLatin1(date, static_cast<int>(qstrnlen(date, sizeof date)));
+}
+
+void OpticalDev::ClearZeroOffset(int nDevId)
+{
+    resetZeroOffset(nDevId);
+}
+
+void OpticalDev::EnterDiskMode(int nDevId)
+{
+    setDevInDiskMode(nDevId, 2);
+}

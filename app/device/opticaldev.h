@@ -1,0 +1,83 @@
+#ifndef QUORVEX_DEVICE_OPTICALDEV_H
+#define QUORVEX_DEVICE_OPTICALDEV_H
+
+#include "devicerecord.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+
+class QTimer;
+
+// The application's device worker: the one normal caller of the device library. It lives
+// in a thread of its own (moved there by the main window, which connects the thread's
+// started to Init). The GUI asks for scans, opens, closes and settings only by emitting
+// the request signals 0-4, which Init connects to the private slots, so each request runs
+// queued in the worker thread in emission order. Answers leave as signals 5-9, which
+// reach GUI-thread receivers queued. Every 50 ms UpdateStatus polls the meters of the
+// poll list and feeds their records.
+//
+// The six direct queries (ReadAverage ... EnterDiskMode) run in the caller's thread, call
+// the library at once and touch no worker state.
+//
+// Diagnostics are English (and one Chinese) lines on the debug message channel.
+class OpticalDev : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxDevices = 8;
+    static constexpr int kPollIntervalMs = 50;
+    static constexpr int kSamplesPerTick = 30;
+
+    // GUI thread: opens the library log in <current directory>/log.
+    OpticalDev();
+    // Worker thread, after its thread has finished: releases the library.
+    ~OpticalDev() override;
+
+    // Direct queries (caller's thread).
+    int ReadAverage(int nDevId);        // -1 on failure, else the averaging count
+    double ReadWaveLen(int nDevId);     // nm; 532 when the query fails
+    double ReadZeroOffset(int nDevId);  // 0.0 on failure
+    QString ReadCalibDate(int nDevId);  // empty on failure
+    void ClearZeroOffset(int nDevId);
+    void EnterDiskMode(int nDevId);
+
+signals:
+    void SigScanDev();
+    void SigOpenDev(int nDevId);
+    void SigCloseDev(int nDevId);
+    void SigSetAverage(int nDevId, ushort average);
+    void SigSetWaveLen(int nDevId, float waveLen);
+    void SigRemovDev(int nDevId);
+    void SigAddDev(int nDevId);
+    void SigScanFinish();
+    void SigOpenFinish(int nDevId, bool bResult);
+    void SigConnChanged(int nDevId, bool bStat);
+
+public slots:
+    // Worker thread, on thread start: connects the request signals and starts the poll.
+    void Init();
+
+private slots:
+    void ScanDev();
+    void OpenDev(int nDevId);
+    void CloseDev(int nDevId);
+    void SetAverage(int nDevId, ushort nAverage);
+    void SetWaveLen(int nDevId, float waveLen);
+    void UpdateStatus();
+
+private:
+    // Opens a new meter, waits for it, checks its probe and reads its identity; adds it
+    // to the device manager on success. Leaves the meter closed either way.
+    bool ProbeNewDev(int nDevId);
+    void PollOne(DeviceRecord &rec);
+
+    QTimer *timer = nullptr;
+    // Snapshot of the manager's records at the end of the last scan. Shared references:
+    // a record removed meanwhile stays valid and is skipped.
+    std::array<DeviceRecordPtr, kMaxDevices> devs;
+    int devCount = 0;
+};
+
+#endif
