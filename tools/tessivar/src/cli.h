@@ -1,0 +1,27 @@
+// Entry of the `tessivar` tool, callable in-process (tests drive it against the simulated
+// meter). Everything that reaches the meter goes through the library's public exports.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tessivar::cli {
+
+enum ExitStatus { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+struct CliEnvironment {
+    std::ostream& out;                 // results, data rows when no --output is given
+    std::ostream& err;                 // errors and the progress line
+    const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C: ends waits and streams cleanly
+    bool errIsTerminal = false;        // draw the progress line on `err`
+    std::chrono::milliseconds readyTimeout{3000};  // open until the meter is initialised
+};
+
+// args excludes the program name. Returns the exit status. Calls releaseDev before it
+// returns, so each call starts from a fresh library state.
+int runCli(const std::vector<std::string>& args, CliEnvironment& env);
+
+}  // namespace tessivar::cli

@@ -1,0 +1,189 @@
+#include "format.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstdio>
+#include <ctime>
+
+namespace tessivar::cli {
+namespace {
+
+std::string fixed(double v, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+// Shortest text that reads back as the same double.
+std::string exactNumber(double v) {
+    char buf[40];
+    for (int precision = 6; precision <= 17; ++precision) {
+        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    return buf;
+}
+
+size_t displayWidth(const std::string& s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;  // count lead bytes only
+    return n;
+}
+
+}  // namespace
+
+double nanowattsToWatts(double nw) { return nw * 1e-9; }
+
+std::optional<double> nanowattsToDbm(double nw) {
+    if (!std::isfinite(nw) || nw <= 0.0) return std::nullopt;
+    return 10.0 * std::log10(nw) - 60.0;  // 1 mW = 1e6 nW
+}
+
+std::string formatTimestamp(int64_t ms, char separator) {
+    // Floor division so that times before the epoch still get a 0..999 fraction.
+    int64_t seconds = ms / 1000;
+    int64_t frac = ms % 1000;
+    if (frac < 0) {
+        frac += 1000;
+        seconds -= 1;
+    }
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (!gmtime_r(&t, &tm)) return std::to_string(ms);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, separator, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(frac));
+    return buf;
+}
+
+std::string formatPowerSi(double nw) {
+    if (!std::isfinite(nw)) return std::string(std::isnan(nw) ? "nan" : nw > 0 ? "inf" : "-inf") + " W";
+    double watts = nanowattsToWatts(nw);
+    if (watts == 0.0) return "0 W";
+    static const struct {
+        double scale;
+        const char* unit;
+    } kUnits[] = {{1.0, "W"}, {1e-3, "mW"}, {1e-6, "µW"}, {1e-9, "nW"}, {1e-12, "pW"}};
+    const double mag = std::fabs(watts);
+    const auto* chosen = &kUnits[4];
+    for (const auto& u : kUnits) {
+        // 0.99995 of a unit rounds up to "1.0000" of it with 5 digits.
+        if (mag >= u.scale * 0.99995) {
+            chosen = &u;
+            break;
+        }
+    }
+    const double v = watts / chosen->scale;
+    const double av = std::fabs(v);
+    const int decimals = av >= 100.0 ? 2 : av >= 10.0 ? 3 : 4;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f %s", decimals, v, chosen->unit);
+    return buf;
+}
+
+std::string formatDbm(double nw) {
+    auto dbm = nanowattsToDbm(nw);
+    if (!dbm) return "- dBm";
+    return fixed(*dbm, 3) + " dBm";
+}
+
+std::string readingLine(const Sample& s) {
+    return formatTimestamp(s.timeMs) + "  " + formatPowerSi(s.powerNw) + "  " + formatDbm(s.powerNw);
+}
+
+std::string csvHeader() { return "time_ms,time,power_w,power_dbm\n"; }
+
+std::string csvRow(const Sample& s) {
+    std::string row = std::to_string(s.timeMs);
+    row += ',';
+    row += formatTimestamp(s.timeMs, 'T');
+    row += ',';
+    if (std::isfinite(s.powerNw)) row += exactNumber(nanowattsToWatts(s.powerNw));
+    row += ',';
+    if (auto dbm = nanowattsToDbm(s.powerNw)) row += fixed(*dbm, 4);
+    row += '\n';
+    return row;
+}
+
+std::string jsonlRow(const Sample& s) {
+    std::string row = "{\"time_ms\":" + std::to_string(s.timeMs) + ",\"time\":\"" +
+                      formatTimestamp(s.timeMs, 'T') + "\",\"power_w\":";
+    row += std::isfinite(s.powerNw) ? exactNumber(nanowattsToWatts(s.powerNw)) : "null";
+    row += ",\"power_dbm\":";
+    auto dbm = nanowattsToDbm(s.powerNw);
+    row += dbm ? fixed(*dbm, 4) : "null";
+    row += "}\n";
+    return row;
+}
+
+std::string formatTable(const std::vector<std::string>& headers,
+                        const std::vector<std::vector<std::string>>& rows) {
+    std::vector<size_t> widths(headers.size(), 0);
+    auto widen = [&](const std::vector<std::string>& cells) {
+        for (size_t i = 0; i < cells.size(); ++i) {
+            if (i >= widths.size()) widths.push_back(0);
+            widths[i] = std::max(widths[i], displayWidth(cells[i]));
+        }
+    };
+    widen(headers);
+    for (const auto& r : rows) widen(r);
+
+    auto line = [&](const std::vector<std::string>& cells) {
+        std::string out;
+        for (size_t i = 0; i < widths.size(); ++i) {
+            const std::string cell = i < cells.size() ? cells[i] : std::string();
+            out += cell;
+            if (i + 1 < widths.size()) out.append(widths[i] - displayWidth(cell) + 2, ' ');
+        }
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        return out + '\n';
+    };
+    std::string out = line(headers);
+    std::vector<std::string> rule;
+    for (size_t w : widths) rule.push_back(std::string(w, '-'));
+    out += line(rule);
+    for (const auto& r : rows) out += line(r);
+    return out;
+}
+
+std::string formatFields(const std::vector<std::pair<std::string, std::string>>& fields) {
+    size_t width = 0;
+    for (const auto& f : fields) width = std::max(width, displayWidth(f.first));
+    std::string out;
+    for (const auto& f : fields) {
+        out += f.first + ":";
+        out.append(width - displayWidth(f.first) + 2, ' ');
+        out += f.second + "\n";
+    }
+    return out;
+}
+
+std::string printableText(const char* bytes, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == 0) break;
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string progressLine(uint64_t samples, double seconds, std::optional<double> lastNw) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%llu samples  %.1f s", static_cast<unsigned long long>(samples),
+                  seconds);
+    std::string out = buf;
+    if (lastNw) out += "  " + formatPowerSi(*lastNw);
+    return out;
+}
+
+}  // namespace tessivar::cli
