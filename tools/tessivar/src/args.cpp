@@ -294,7 +294,7 @@ std::string helpText(Command c) {
                "  -d, --duration S     stop after S seconds\n"
                "  -n, --count N        stop after N samples\n"
                "  -f, --format F       csv (default) or jsonl\n"
-               "  -o, --output FILE    write to FILE instead of standard output\n"
+               "  -o, --output FILE    write to FILE instead of standard output ('-': standard output)\n"
                "  -w, --wavelength NM  set the measuring wavelength first\n"
                "  -a, --average N      set the meter's averaging first\n";
     case Command::Set:

@@ -413,7 +413,7 @@ int cmdStream(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     std::ofstream file;
     std::ostream* os = &env.out;
     std::string target = "standard output";
-    if (!opt.outputPath.empty()) {
+    if (!opt.outputPath.empty() && opt.outputPath != "-") {
         file.open(opt.outputPath, std::ios::out | std::ios::trunc | std::ios::binary);
         if (!file)
             throw Failure("Cannot create " + opt.outputPath + ": " + std::strerror(errno) + ".");

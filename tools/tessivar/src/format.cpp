@@ -34,7 +34,7 @@ size_t displayWidth(const std::string& s) {
 
 }  // namespace
 
-double nanowattsToWatts(double nw) { return nw * 1e-9; }
+double nanowattsToWatts(double nw) { return nw / 1e9; }  // division: 1000 nW is exactly 1e-06 W
 
 std::optional<double> nanowattsToDbm(double nw) {
     if (!std::isfinite(nw) || nw <= 0.0) return std::nullopt;
@@ -70,8 +70,9 @@ std::string formatPowerSi(double nw) {
     const double mag = std::fabs(watts);
     const auto* chosen = &kUnits[4];
     for (const auto& u : kUnits) {
-        // 0.99995 of a unit rounds up to "1.0000" of it with 5 digits.
-        if (mag >= u.scale * 0.99995) {
+        // With 5 significant digits 999.995 of the smaller unit already prints as
+        // "1000.0"; from there on the larger unit is used.
+        if (mag >= u.scale * 0.999995) {
             chosen = &u;
             break;
         }

@@ -19,14 +19,17 @@ bool SampleQueue::push(std::vector<Sample> chunk) {
     return true;
 }
 
-bool SampleQueue::pop(std::vector<Sample>& chunk, std::chrono::milliseconds timeout) {
+bool SampleQueue::pop(std::vector<Sample>& records, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!ready_.wait_for(lock, timeout, [this] { return !chunks_.empty() || closed_; }))
         return false;
     if (chunks_.empty()) return false;  // closed and drained
-    chunk = std::move(chunks_.front());
+    records = std::move(chunks_.front());
     chunks_.pop_front();
-    queued_ -= chunk.size();
+    records.reserve(queued_);
+    for (auto& chunk : chunks_) records.insert(records.end(), chunk.begin(), chunk.end());
+    chunks_.clear();
+    queued_ = 0;
     return true;
 }
 

@@ -29,9 +29,11 @@ public:
     // chunk's records as dropped) when the budget would be exceeded or after close().
     bool push(std::vector<Sample> chunk);
 
-    // Takes the oldest chunk, waiting up to `timeout`. Returns false when nothing came
-    // in time, or when the queue is closed and empty.
-    bool pop(std::vector<Sample>& chunk, std::chrono::milliseconds timeout);
+    // Takes every queued record, oldest first, into `records` (replacing its content), so
+    // that a writer that fell behind catches up in one large write. Waits up to `timeout`
+    // for the first chunk. Returns false when nothing came in time, or when the queue is
+    // closed and empty.
+    bool pop(std::vector<Sample>& records, std::chrono::milliseconds timeout);
 
     // No more pushes will be accepted; wakes a waiting consumer. Chunks already queued
     // can still be popped.

@@ -1,0 +1,127 @@
+// Output formatting: unit conversions, time stamps, data rows that read back exactly,
+// and text that is safe to print whatever the meter sent.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "format.h"
+
+using namespace tessivar::cli;
+
+namespace {
+
+std::vector<std::string> splitCsv(const std::string& line) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream in(line);
+    while (std::getline(in, cell, ',')) cells.push_back(cell);
+    if (!line.empty() && line.back() == ',') cells.push_back("");
+    return cells;
+}
+
+}  // namespace
+
+TEST(FormatUnits, WattsAndDbmFromNanowatts) {
+    EXPECT_DOUBLE_EQ(nanowattsToWatts(1e9), 1.0);
+    EXPECT_DOUBLE_EQ(nanowattsToWatts(1000.0), 1e-6);
+    ASSERT_TRUE(nanowattsToDbm(1e6).has_value());
+    EXPECT_NEAR(*nanowattsToDbm(1e6), 0.0, 1e-12);       // 1 mW
+    EXPECT_NEAR(*nanowattsToDbm(1000.0), -30.0, 1e-12);  // 1 µW
+    EXPECT_NEAR(*nanowattsToDbm(1e9), 30.0, 1e-12);      // 1 W
+    EXPECT_NEAR(*nanowattsToDbm(2e6), 3.0103, 1e-4);
+    // Zero, negative (normal after zero compensation) and broken values have no dBm.
+    EXPECT_FALSE(nanowattsToDbm(0.0).has_value());
+    EXPECT_FALSE(nanowattsToDbm(-0.5).has_value());
+    EXPECT_FALSE(nanowattsToDbm(NAN).has_value());
+    EXPECT_FALSE(nanowattsToDbm(INFINITY).has_value());
+}
+
+TEST(FormatUnits, SiPrefixChosenForTheMagnitude) {
+    EXPECT_EQ(formatPowerSi(1000.2), "1.0002 µW");
+    EXPECT_EQ(formatPowerSi(999.99), "999.99 nW");
+    EXPECT_EQ(formatPowerSi(999999.99), "1.0000 mW") << "rounding up crosses into the next unit";
+    EXPECT_EQ(formatPowerSi(12.5e6), "12.500 mW");
+    EXPECT_EQ(formatPowerSi(2.5e9), "2.5000 W");
+    EXPECT_EQ(formatPowerSi(0.0042), "4.2000 pW");
+    EXPECT_EQ(formatPowerSi(-3.1), "-3.1000 nW");
+    EXPECT_EQ(formatPowerSi(0.0), "0 W");
+    EXPECT_EQ(formatPowerSi(NAN), "nan W");
+    EXPECT_EQ(formatDbm(1000.0), "-30.000 dBm");
+    EXPECT_EQ(formatDbm(-1.0), "- dBm");
+}
+
+TEST(FormatTime, LocalWallClockMillisecondsWithoutShift) {
+    // 2026-01-15 08:30:05.042 as the library stamps it (already local time).
+    const int64_t ms = 1768465805042LL;
+    EXPECT_EQ(formatTimestamp(ms), "2026-01-15 08:30:05.042");
+    EXPECT_EQ(formatTimestamp(ms, 'T'), "2026-01-15T08:30:05.042");
+    EXPECT_EQ(formatTimestamp(0), "1970-01-01 00:00:00.000");
+    EXPECT_EQ(formatTimestamp(-1), "1969-12-31 23:59:59.999") << "fraction stays 0..999";
+    EXPECT_EQ(formatTimestamp(999), "1970-01-01 00:00:00.999");
+}
+
+TEST(FormatRows, CsvRowsReadBackToTheSameValues) {
+    EXPECT_EQ(csvHeader(), "time_ms,time,power_w,power_dbm\n");
+    const double powers[] = {1000.0, 1234.56789012345, 0.1 + 0.2, 3.3e8, 7e-3};
+    for (double nw : powers) {
+        const std::string row = csvRow({1768465805042LL, nw});
+        ASSERT_EQ(row.back(), '\n');
+        auto cells = splitCsv(row.substr(0, row.size() - 1));
+        ASSERT_EQ(cells.size(), 4u) << row;
+        EXPECT_EQ(cells[0], "1768465805042");
+        EXPECT_EQ(cells[1], "2026-01-15T08:30:05.042");
+        EXPECT_EQ(std::strtod(cells[2].c_str(), nullptr), nanowattsToWatts(nw)) << row;
+        EXPECT_NEAR(std::strtod(cells[3].c_str(), nullptr), *nanowattsToDbm(nw), 1e-4) << row;
+    }
+}
+
+TEST(FormatRows, MissingValuesAreEmptyInCsvAndNullInJson) {
+    auto cells = splitCsv(csvRow({5, -2.0}).substr(0, csvRow({5, -2.0}).size() - 1));
+    ASSERT_EQ(cells.size(), 4u);
+    EXPECT_EQ(std::strtod(cells[2].c_str(), nullptr), -2e-9);
+    EXPECT_EQ(cells[3], "");
+    auto broken = splitCsv(csvRow({5, NAN}).substr(0, csvRow({5, NAN}).size() - 1));
+    ASSERT_EQ(broken.size(), 4u);
+    EXPECT_EQ(broken[2], "");
+    EXPECT_EQ(broken[3], "");
+
+    EXPECT_EQ(jsonlRow({1768465805042LL, 1000.0}),
+              "{\"time_ms\":1768465805042,\"time\":\"2026-01-15T08:30:05.042\",\"power_w\":1e-06,"
+              "\"power_dbm\":-30.0000}\n");
+    EXPECT_EQ(jsonlRow({0, 0.0}),
+              "{\"time_ms\":0,\"time\":\"1970-01-01T00:00:00.000\",\"power_w\":0,\"power_dbm\":null}\n");
+    EXPECT_NE(jsonlRow({0, INFINITY}).find("\"power_w\":null"), std::string::npos)
+        << "JSON has no literal for infinity";
+}
+
+TEST(FormatText, TableColumnsAlignAndCountCodePoints) {
+    const std::string t = formatTable({"ID", "Name"}, {{"3", "µW meter"}, {"50331648", "x"}});
+    EXPECT_EQ(t,
+              "ID        Name\n"
+              "--------  --------\n"
+              "3         µW meter\n"
+              "50331648  x\n");
+    // A short row (meter not answering) is padded, not cut.
+    const std::string shortRow = formatTable({"ID", "A", "B"}, {{"1", "(not answering)"}});
+    EXPECT_NE(shortRow.find("1   (not answering)\n"), std::string::npos) << shortRow;
+    EXPECT_EQ(formatFields({{"Probe", "x"}, {"Wavelength range", "400 to 1100 nm"}}),
+              "Probe:             x\n"
+              "Wavelength range:  400 to 1100 nm\n");
+}
+
+TEST(FormatText, MeterBytesAreMadeSafeForATerminal) {
+    const char text[] = {'P', 'M', '-', '1', 0, 'x', 'x'};
+    EXPECT_EQ(printableText(text, sizeof text), "PM-1") << "stops at the terminator";
+    const char unterminated[] = {'A', 'B', 'C'};
+    EXPECT_EQ(printableText(unterminated, 3), "ABC") << "never reads past n";
+    const char control[] = {'a', '\x1b', '[', '2', 'J', '\n', '\xff', '\\'};
+    EXPECT_EQ(printableText(control, sizeof control), "a\\x1B[2J\\x0A\\xFF\\x5C");
+    EXPECT_EQ(printableText("2026-01-15", 10), "2026-01-15");
+}
+
+TEST(FormatText, ProgressLine) {
+    EXPECT_EQ(progressLine(1234, 12.34, 1000.2), "1234 samples  12.3 s  1.0002 µW");
+    EXPECT_EQ(progressLine(0, 0.0, std::nullopt), "0 samples  0.0 s");
+}
