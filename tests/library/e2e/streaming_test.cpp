@@ -1,0 +1,90 @@
+// Streaming: the bounded power queue, closing while streaming, rescans and unplugs.
+#include "meter_fixture.h"
+
+using namespace e2e;
+
+TEST_F(MeterTest, AnUnreadQueueKeepsTheNewest401Records) {
+  Meter meter = Plug("1-3");
+  simmeter::SignalConfig signal;
+  signal.sampleRateHz = 1000;
+  meter->Model().SetSignal(signal);
+  OpenReady(kId13);
+  ASSERT_EQ(startTransfer(kId13), 0);
+  ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 500; }, 3000));
+  ASSERT_EQ(stopTransfer(kId13), 0);
+  ASSERT_TRUE(WaitFor([&] { return !meter->Model().IsStreaming(); }, 1000));
+  QThread::msleep(50);  // the last samples in flight
+  const int sent = static_cast<int>(meter->Model().SamplesSent());
+  std::vector<PowerData> all(600);
+  const int n = getData(kId13, all.data(), 600);
+  EXPECT_EQ(n, 401);
+  EXPECT_EQ(CountLog("<50331648> Remove one power data!"), sent - 401);
+  // Oldest first, and the newest survived.
+  for (int i = 1; i < n; ++i) EXPECT_EQ(all[i].time - all[i - 1].time, 1);
+  EXPECT_EQ(getData(kId13, all.data(), 600), 0);
+  double power;
+  int time;
+  EXPECT_EQ(getSingleData(kId13, &power, &time), -4);
+}
+
+TEST_F(MeterTest, ClosingWhileStreamingStopsTheMeterLastAndKeepsQueuedRecords) {
+  Meter meter = Plug("1-3");
+  OpenReady(kId13);
+  ASSERT_EQ(startTransfer(kId13), 0);
+  ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 20; }, 2000));
+  ASSERT_EQ(closeDev(kId13), 0);
+  EXPECT_FALSE(meter->Model().IsStreaming());
+  const auto frames = meter->Model().Received();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back().code, 0x0025);
+  double power = 0;
+  int time = 0;
+  EXPECT_EQ(getSingleData(kId13, &power, &time), 0);
+  EXPECT_GT(power, 0);
+  PowerData rest[64];
+  EXPECT_GT(getData(kId13, rest, 64), 0);
+}
+
+TEST_F(MeterTest, ARescanKeepsStreamingMetersAndDropsUnpluggedOnes) {
+  Meter a = Plug("1-3");
+  Meter b = Plug("1-1.2");
+  OpenReady(kId13);
+  ASSERT_EQ(startTransfer(kId13), 0);
+  int ids[8];
+  ASSERT_EQ(scanDev(ids, 8), 2);
+  tessivar::DevThread* before = Device(kId13);
+  ASSERT_EQ(scanDev(ids, 8), 2);
+  EXPECT_EQ(Device(kId13), before);  // same device thread, same queues
+  EXPECT_EQ(isInited(kId13), 1);
+  PowerData chunk[64];
+  getData(kId13, chunk, 64);
+  EXPECT_TRUE(WaitFor([&] { return getData(kId13, chunk, 64) > 0; }, 1000)) << "stream stopped";
+
+  simmeter::VirtualBus::Instance().Unplug(b);
+  ASSERT_TRUE(WaitFor([&] { return scanDev(ids, 8) == 1; }, 2000));
+  EXPECT_EQ(ids[0], kId13);
+  EXPECT_EQ(ids[1], 0);
+  EXPECT_EQ(isDevOpen(kId112), -1);
+  // A scan with less room than meters registers only what fits.
+  b = Plug("1-1.2");
+  ASSERT_TRUE(WaitFor([&] { return scanDev(ids, 8) == 2; }, 2000));
+  ASSERT_EQ(scanDev(ids, 1), 1);
+  EXPECT_EQ(isDevOpen(ids[0] == kId13 ? kId112 : kId13), -1);
+}
+
+TEST_F(MeterTest, UnplugWhileStreamingIsReportedAtMostEvery100ms) {
+  Meter meter = Plug("1-3");
+  OpenReady(kId13);
+  ASSERT_EQ(startTransfer(kId13), 0);
+  ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 10; }, 2000));
+  simmeter::VirtualBus::Instance().Unplug(meter);
+  QThread::msleep(1000);
+  const int errors = CountLog("<50331648> Error recv data, ");
+  EXPECT_GE(errors, 1);
+  EXPECT_LE(errors, 12);
+  EXPECT_EQ(closeDev(kId13), 0);
+  EXPECT_EQ(isDevOpen(kId13), 0);
+  int ids[8];
+  EXPECT_EQ(scanDev(ids, 8), 0);
+  EXPECT_EQ(isDevOpen(kId13), -1);
+}
