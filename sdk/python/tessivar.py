@@ -1,0 +1,494 @@
+"""Python binding of the Tessivar device library for USB optical power meters.
+
+Standard library only (ctypes). The library is loaded from the path in the environment
+variable TESSIVAR_LIBRARY, else by its usual name (libtessivar.so.1, tessivar.dll), else
+from the installation this file belongs to.
+
+    import tessivar
+
+    for meter_id in tessivar.scan():
+        with tessivar.Meter(meter_id) as meter:
+            print(meter.identity())
+            meter.wavelength = 1310
+            for reading in meter.read(5):
+                print(reading.time, reading.power_w, reading.power_dbm)
+
+Powers are floats in the library's unit, nanowatts (``power_nw``), with ``power_w`` and
+``power_dbm`` derived from it. Errors are raised as TessivarError subclasses carrying the
+library's return code in ``code``. A Meter may be used from one thread at a time; the
+library itself allows several meters to be used from several threads at once.
+"""
+
+import ctypes
+import datetime
+import glob
+import math
+import os
+import queue
+import sys
+import threading
+import time
+from collections import namedtuple
+
+__all__ = [
+    "TessivarError", "NoDeviceError", "NoReplyError", "NotReadyError", "ArgumentError",
+    "WavelengthRangeError", "Reading", "Identity", "Meter", "scan", "open_log", "release",
+    "load_library", "OK", "ERR_NO_DEVICE", "ERR_NO_REPLY", "ERR_NOT_INITED", "ERR_ARGUMENT",
+]
+
+OK = 0
+ERR_NO_DEVICE = -1    # no meter with this id is known to the library
+ERR_NO_REPLY = -2     # the meter gave no reply in time
+ERR_NOT_INITED = -3   # the meter is not open or its calibration has not arrived yet
+ERR_ARGUMENT = -4     # bad argument, empty reply, wavelength outside the probe's range, USB open failed
+
+MAX_DEVICES = 8
+PROBE_ATTACHED = 2
+_QUEUE_RECORDS = 401  # the library keeps at most this many records per meter
+
+
+class TessivarError(Exception):
+    """A library call failed. ``code`` is its return code, ``function`` its name."""
+
+    def __init__(self, message, code, function=None):
+        super().__init__(message)
+        self.code = code
+        self.function = function
+
+
+class NoDeviceError(TessivarError):
+    """No meter with this id (code -1)."""
+
+
+class NoReplyError(TessivarError):
+    """The meter did not answer in time (code -2)."""
+
+
+class NotReadyError(TessivarError):
+    """The meter is not open or not initialised (code -3)."""
+
+
+class ArgumentError(TessivarError):
+    """The library refused the request (code -4)."""
+
+
+class WavelengthRangeError(ArgumentError):
+    """A wavelength outside the probe's range (code -4)."""
+
+
+_ERRORS = {
+    ERR_NO_DEVICE: (NoDeviceError, "no meter with this id is known to the library"),
+    ERR_NO_REPLY: (NoReplyError, "the meter did not reply in time"),
+    ERR_NOT_INITED: (NotReadyError, "the meter is not ready"),
+    ERR_ARGUMENT: (ArgumentError, "the request was refused or got an empty reply"),
+}
+
+
+def _error(code, function, what):
+    cls, reason = _ERRORS.get(code, (TessivarError, "code %d" % code))
+    return cls("%s: %s (%s returned %d)" % (what, reason, function, code), code, function)
+
+
+class _PowerData(ctypes.Structure):
+    _fields_ = [("time", ctypes.c_int64), ("power", ctypes.c_double)]
+
+
+class Reading(namedtuple("Reading", ["time_ms", "power_nw"])):
+    """One sample: ``time_ms`` is the library's time stamp (local wall-clock milliseconds
+    since the epoch), ``power_nw`` the power in nanowatts."""
+
+    __slots__ = ()
+
+    @property
+    def time(self):
+        """The time stamp as a naive datetime in local time."""
+        return datetime.datetime(1970, 1, 1) + datetime.timedelta(milliseconds=self.time_ms)
+
+    @property
+    def power_w(self):
+        return self.power_nw / 1e9
+
+    @property
+    def power_dbm(self):
+        """Power in dBm, or None when it is not above zero."""
+        if not math.isfinite(self.power_nw) or self.power_nw <= 0.0:
+            return None
+        return 10.0 * math.log10(self.power_nw) - 60.0
+
+
+Identity = namedtuple("Identity", ["head_name", "head_serial", "probe_name", "probe_serial", "firmware"])
+
+_lib = None
+_lib_lock = threading.Lock()
+
+
+def _candidates():
+    env = os.environ.get("TESSIVAR_LIBRARY")
+    if env:
+        return [env]  # an explicit choice is not second-guessed
+    names = ["tessivar.dll"] if sys.platform == "win32" else ["libtessivar.so.1"]
+    # Installed layout: <prefix>/share/tessivar/sdk/python/tessivar.py
+    prefix = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
+    for pattern in ("lib/libtessivar.so.1", "lib/*/libtessivar.so.1", "lib64/libtessivar.so.1",
+                    "bin/tessivar.dll"):
+        names.extend(sorted(glob.glob(os.path.join(prefix, pattern))))
+    return names
+
+
+def _declare(lib):
+    i, p, d = ctypes.c_int, ctypes.c_char_p, ctypes.c_double
+    vp = ctypes.c_void_p
+    signatures = {
+        "openLog": [p], "scanDev": [ctypes.POINTER(i), i], "releaseDev": [],
+        "openDev": [i], "closeDev": [i], "isDevOpen": [i], "isInited": [i],
+        "startTransfer": [i], "stopTransfer": [i],
+        "getData": [i, ctypes.POINTER(_PowerData), i],
+        "getSingleData": [i, ctypes.POINTER(d), ctypes.POINTER(i)],
+        "readDevName": [i, ctypes.c_char_p, i], "readDevSerial": [i, ctypes.c_char_p, i],
+        "readDetName": [i, ctypes.c_char_p, i], "readDetSerial": [i, ctypes.c_char_p, i],
+        "readVersion": [i, ctypes.c_char_p, i],
+        "setAverage": [i, i], "getAverage": [i, ctypes.POINTER(ctypes.c_ushort)],
+        "setSampleWavelength": [i, i], "getSampleWavelength": [i, ctypes.POINTER(i)],
+        "getDetectorState": [i, ctypes.POINTER(i)],
+        "getZeroOffset": [i, ctypes.POINTER(d)], "resetZeroOffset": [i],
+        "getWaveRange": [i, ctypes.POINTER(i), ctypes.POINTER(i)],
+        "getCalibrationDate": [i, vp],
+    }
+    for name, args in signatures.items():
+        fn = getattr(lib, name)
+        fn.argtypes = args
+        fn.restype = i
+
+
+def load_library(path=None):
+    """Loads the library (once per process) and returns the ctypes handle."""
+    global _lib
+    with _lib_lock:
+        if _lib is not None:
+            return _lib
+        tried = []
+        for name in ([path] if path else _candidates()):
+            try:
+                lib = ctypes.CDLL(name)
+            except OSError as exc:
+                tried.append("%s (%s)" % (name, exc))
+                continue
+            _declare(lib)
+            _lib = lib
+            return lib
+        raise OSError("cannot load the Tessivar library; set TESSIVAR_LIBRARY to its path. Tried: "
+                      + "; ".join(tried))
+
+
+def open_log(directory):
+    """Writes the library's rotating log file into ``directory`` (created if missing)."""
+    load_library().openLog(os.fsencode(directory))
+
+
+def scan():
+    """Enumerates the attached meters and returns their ids. Meters no longer attached are
+    closed and forgotten; meters that stay attached keep their id and state."""
+    ids = (ctypes.c_int * MAX_DEVICES)()
+    n = load_library().scanDev(ids, MAX_DEVICES)
+    if n < 0:
+        raise _error(n, "scanDev", "scanning for meters failed")
+    return list(ids[:n])
+
+
+def release():
+    """Closes every meter and shuts the library down (it restarts on the next scan)."""
+    if _lib is not None:
+        _lib.releaseDev()
+
+
+class Meter:
+    """One meter, opened on construction (``open=False`` to open later) and closed by
+    ``close()`` or at the end of a ``with`` block.
+
+    The id is the one ``scan()`` returns; if the library does not know it yet, a scan is
+    made first."""
+
+    def __init__(self, meter_id, open=True, timeout=3.0):
+        self._lib = load_library()
+        self.id = int(meter_id)
+        self._opened = False
+        self._streaming = False
+        if open:
+            self.open(timeout)
+
+    # ---- life cycle --------------------------------------------------------------------
+
+    def open(self, timeout=3.0):
+        """Opens the meter and waits until its calibration has been read."""
+        rc = self._lib.openDev(self.id)
+        if rc == ERR_NO_DEVICE:
+            attached = scan()
+            if self.id not in attached:
+                raise NoDeviceError("no meter with id %d is attached (attached: %s)"
+                                    % (self.id, ", ".join(map(str, attached)) or "none"),
+                                    ERR_NO_DEVICE, "openDev")
+            rc = self._lib.openDev(self.id)
+        if rc == ERR_ARGUMENT:
+            raise ArgumentError("cannot open meter %d over USB (in use, or no permission on its "
+                                "device node)" % self.id, rc, "openDev")
+        if rc != OK:
+            raise _error(rc, "openDev", "cannot open meter %d" % self.id)
+        self._opened = True
+        deadline = time.monotonic() + timeout
+        while self._lib.isInited(self.id) != 1:
+            if self._lib.isDevOpen(self.id) != 1 or time.monotonic() >= deadline:
+                self.close()
+                raise NotReadyError("meter %d is not answering (its calibration did not arrive)"
+                                    % self.id, ERR_NOT_INITED, "isInited")
+            time.sleep(0.01)
+
+    def close(self):
+        """Stops a running measurement and closes the meter. Safe to call twice."""
+        if self._streaming:
+            self.stop()
+        if self._opened:
+            self._lib.closeDev(self.id)
+            self._opened = False
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        self.close()
+        return False
+
+    def __repr__(self):
+        return "Meter(%d)" % self.id
+
+    @property
+    def is_open(self):
+        return self._lib.isDevOpen(self.id) == 1
+
+    @property
+    def is_ready(self):
+        return self._lib.isInited(self.id) == 1
+
+    # ---- identity ----------------------------------------------------------------------
+
+    def _text(self, function):
+        buf = ctypes.create_string_buffer(64)
+        rc = getattr(self._lib, function)(self.id, buf, len(buf))
+        if rc != OK:
+            raise _error(rc, function, "cannot read a text of meter %d" % self.id)
+        return buf.value.decode("ascii", "replace")
+
+    def identity(self):
+        return Identity(self._text("readDevName"), self._text("readDevSerial"),
+                        self._text("readDetName"), self._text("readDetSerial"),
+                        self._text("readVersion"))
+
+    @property
+    def firmware(self):
+        return self._text("readVersion")
+
+    @property
+    def calibration_date(self):
+        buf = ctypes.create_string_buffer(10)
+        rc = self._lib.getCalibrationDate(self.id, buf)
+        if rc != OK:
+            raise _error(rc, "getCalibrationDate", "cannot read the calibration date")
+        return buf.raw.split(b"\0", 1)[0].decode("ascii", "replace")
+
+    # ---- settings ----------------------------------------------------------------------
+
+    @property
+    def wavelength_range(self):
+        """(start, end) of the probe's range in nm."""
+        start, end = ctypes.c_int(), ctypes.c_int()
+        rc = self._lib.getWaveRange(self.id, ctypes.byref(start), ctypes.byref(end))
+        if rc != OK:
+            raise _error(rc, "getWaveRange", "cannot read the wavelength range")
+        return start.value, end.value
+
+    @property
+    def wavelength(self):
+        """Measuring wavelength in whole nm; setting it checks the probe's range first."""
+        nm = ctypes.c_int()
+        rc = self._lib.getSampleWavelength(self.id, ctypes.byref(nm))
+        if rc != OK:
+            raise _error(rc, "getSampleWavelength", "cannot read the wavelength")
+        return nm.value
+
+    @wavelength.setter
+    def wavelength(self, nm):
+        nm = int(nm)
+        start, end = self.wavelength_range
+        if not start <= nm <= end:
+            raise WavelengthRangeError("wavelength %d nm is outside the probe's range (%d to %d nm)"
+                                       % (nm, start, end), ERR_ARGUMENT, "setSampleWavelength")
+        rc = self._lib.setSampleWavelength(self.id, nm)
+        if rc != OK:
+            raise _error(rc, "setSampleWavelength", "cannot set the wavelength")
+
+    @property
+    def average(self):
+        """The meter's averaging (1 to 65535)."""
+        count = ctypes.c_ushort()
+        rc = self._lib.getAverage(self.id, ctypes.byref(count))
+        if rc != OK:
+            raise _error(rc, "getAverage", "cannot read the averaging")
+        return count.value
+
+    @average.setter
+    def average(self, count):
+        count = int(count)
+        if not 1 <= count <= 65535:
+            raise ArgumentError("averaging %d is outside 1 to 65535" % count, ERR_ARGUMENT, "setAverage")
+        rc = self._lib.setAverage(self.id, count)
+        if rc != OK:
+            raise _error(rc, "setAverage", "cannot set the averaging")
+
+    @property
+    def zero_offset(self):
+        """The zero offset stored in the meter, in nW."""
+        value = ctypes.c_double()
+        rc = self._lib.getZeroOffset(self.id, ctypes.byref(value))
+        if rc != OK:
+            raise _error(rc, "getZeroOffset", "cannot read the zero offset")
+        return value.value
+
+    def zero(self, timeout=2.0):
+        """Zero compensation (cover the probe first): the current reading becomes the zero
+        offset. Takes fresh readings first, so the offset is never a stale value."""
+        started = not self._streaming
+        if started:
+            self.start()
+        try:
+            fresh = 0
+            deadline = time.monotonic() + timeout
+            while fresh < 3:
+                got = self.take()
+                fresh += len(got)
+                if not got:
+                    if time.monotonic() >= deadline:
+                        raise NoReplyError("meter %d delivers no readings" % self.id, ERR_NO_REPLY,
+                                           "getData")
+                    time.sleep(0.01)
+            rc = self._lib.resetZeroOffset(self.id)
+            if rc != OK:
+                raise _error(rc, "resetZeroOffset", "zero compensation failed")
+        finally:
+            if started:
+                self.stop()
+        return self.zero_offset
+
+    @property
+    def probe_state(self):
+        """The probe state the meter reports (2: attached)."""
+        state = ctypes.c_int()
+        rc = self._lib.getDetectorState(self.id, ctypes.byref(state))
+        if rc != OK:
+            raise _error(rc, "getDetectorState", "cannot read the probe state")
+        return state.value
+
+    @property
+    def probe_attached(self):
+        return self.probe_state == PROBE_ATTACHED
+
+    # ---- readings ----------------------------------------------------------------------
+
+    def start(self):
+        """Starts the measurement; readings then queue up in the library (at most 401)."""
+        buf = (_PowerData * _QUEUE_RECORDS)()
+        while self._lib.getData(self.id, buf, _QUEUE_RECORDS) > 0:
+            pass  # records left from earlier use are not part of this run
+        rc = self._lib.startTransfer(self.id)
+        if rc != OK:
+            raise _error(rc, "startTransfer", "cannot start the measurement")
+        self._streaming = True
+
+    def stop(self):
+        self._lib.stopTransfer(self.id)
+        self._streaming = False
+
+    def take(self):
+        """Returns the readings queued since the last call (possibly none), oldest first."""
+        buf = (_PowerData * _QUEUE_RECORDS)()
+        out = []
+        while True:
+            n = self._lib.getData(self.id, buf, _QUEUE_RECORDS)
+            if n < 0:
+                raise _error(n, "getData", "cannot take readings")
+            out.extend(Reading(buf[k].time, buf[k].power) for k in range(n))
+            if n < _QUEUE_RECORDS:
+                return out
+
+    def read(self, count=1, timeout=None):
+        """Returns the next ``count`` readings (starting and stopping the measurement if it
+        was not running)."""
+        return list(self.stream(count=count, silence=timeout))
+
+    def stream(self, duration=None, count=None, silence=None):
+        """Yields every reading for ``duration`` seconds or ``count`` readings (or until the
+        caller stops iterating). A background thread keeps polling the library while the
+        caller handles a reading, so nothing is lost to the library's 401-record limit.
+
+        When no reading arrives for ``silence`` seconds (default 1) the meter is asked for
+        its probe state; no reply raises NoReplyError (e.g. the meter was unplugged)."""
+        silence = 1.0 if silence is None else silence
+        started = not self._streaming
+        if started:
+            self.start()
+        handoff = queue.Queue()
+        done = threading.Event()
+        failure = []
+
+        def poll():
+            buf = (_PowerData * _QUEUE_RECORDS)()
+            last = time.monotonic()
+            try:
+                while not done.is_set():
+                    n = self._lib.getData(self.id, buf, _QUEUE_RECORDS)
+                    if n < 0:
+                        raise _error(n, "getData", "cannot take readings")
+                    now = time.monotonic()
+                    if n > 0:
+                        handoff.put([Reading(buf[k].time, buf[k].power) for k in range(n)])
+                        last = now
+                        if n == _QUEUE_RECORDS:
+                            continue
+                    elif now - last >= silence:
+                        state = ctypes.c_int()
+                        rc = self._lib.getDetectorState(self.id, ctypes.byref(state))
+                        if rc != OK or self._lib.isDevOpen(self.id) != 1:
+                            raise NoReplyError("meter %d stopped answering" % self.id,
+                                               rc if rc != OK else ERR_NO_REPLY, "getDetectorState")
+                        last = time.monotonic()
+                    time.sleep(0.005)
+            except TessivarError as exc:
+                failure.append(exc)
+            finally:
+                handoff.put(None)
+
+        poller = threading.Thread(target=poll, name="tessivar-poll-%d" % self.id, daemon=True)
+        poller.start()
+        end = None if duration is None else time.monotonic() + duration
+        given = 0
+        try:
+            while count is None or given < count:
+                wait = 0.05 if end is None else max(0.0, min(0.05, end - time.monotonic()))
+                if end is not None and time.monotonic() >= end:
+                    break
+                try:
+                    chunk = handoff.get(timeout=wait)
+                except queue.Empty:
+                    continue
+                if chunk is None:
+                    if failure:
+                        raise failure[0]
+                    break
+                for reading in chunk:
+                    if count is not None and given >= count:
+                        break
+                    given += 1
+                    yield reading
+        finally:
+            done.set()
+            poller.join()
+            if started:
+                self.stop()
