@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix and uses the result as a customer
+# would: builds the C examples with find_package(Tessivar) and with pkg-config (plain
+# compiler line and the examples' Makefile), loads the Python binding from the installed
+# SDK folder without any environment hint, and runs an example on the simulated meter.
+#
+# usage: install_sdk_test.sh BUILD_DIR SANITIZER [TESSIVAR_SIM]
+set -euo pipefail
+
+build_dir=$1
+sanitizer=${2:-none}
+sim=${3:-}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessivar-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+  { cat "$work/install.log" >&2; fail "cmake --install"; }
+
+sdk=$prefix/share/tessivar/sdk
+libfile=$(find "$prefix" -name 'libtessivar.so.1' | head -n1)
+[[ -n $libfile ]] || fail "libtessivar.so.1 not installed"
+libdir=$(dirname "$libfile")
+for f in "$prefix/include/tessivar/tessivar.h" "$libdir/libtessivar.so" \
+         "$libdir/cmake/Tessivar/TessivarConfig.cmake" \
+         "$libdir/cmake/Tessivar/TessivarConfigVersion.cmake" \
+         "$libdir/cmake/Tessivar/TessivarTargets.cmake" \
+         "$libdir/pkgconfig/tessivar.pc" "$prefix/lib/udev/rules.d/70-tessivar.rules" \
+         "$prefix/bin/tessivar" "$sdk/README.md" "$sdk/include/tessivar/tessivar.h" \
+         "$sdk/examples/CMakeLists.txt" "$sdk/examples/Makefile" "$sdk/examples/scan_read.c" \
+         "$sdk/examples/stream_to_file.c" "$sdk/python/tessivar.py" \
+         "$sdk/python/examples/log_csv.py"; do
+  [[ -e $f ]] || fail "not installed: ${f#$prefix/}"
+done
+if [[ -n $sim ]]; then
+  [[ -x $prefix/bin/tessivar-sim ]] || fail "not installed: bin/tessivar-sim"
+fi
+if find "$sdk" -name '__pycache__' | grep -q .; then fail "__pycache__ installed"; fi
+
+# A sanitized library needs the same runtime in every program that links it.
+cflags=""
+preload=""
+case $sanitizer in
+  address) cflags="-fsanitize=address,undefined"
+           preload="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)" ;;
+  thread)  cflags="-fsanitize=thread"; preload="$(gcc -print-file-name=libtsan.so)" ;;
+esac
+
+# 1. CMake package. Copy the examples first: the SDK folder may be read-only for users.
+cp -r "$sdk/examples" "$work/cmake-examples"
+cmake -S "$work/cmake-examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_C_FLAGS="$cflags" >"$work/cmake.log" 2>&1 ||
+  { cat "$work/cmake.log" >&2; fail "configuring the examples with find_package(Tessivar)"; }
+cmake --build "$work/cmake-build" >>"$work/cmake.log" 2>&1 ||
+  { cat "$work/cmake.log" >&2; fail "building the examples with find_package(Tessivar)"; }
+[[ -x $work/cmake-build/scan_read && -x $work/cmake-build/stream_to_file ]] ||
+  fail "examples not built by CMake"
+
+# 2. pkg-config, from its own location (the prefix was chosen at install time only).
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+pkg-config --exists tessivar || fail "pkg-config does not find tessivar"
+[[ $(pkg-config --modversion tessivar) == 1.* ]] || fail "pkg-config version"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Werror $cflags "$sdk/examples/scan_read.c" $(pkg-config --cflags --libs tessivar) \
+   -o "$work/scan_read_pc" || fail "building scan_read with pkg-config"
+cp -r "$sdk/examples" "$work/make-examples"
+make -s -C "$work/make-examples" CFLAGS="-O2 -Wall -Werror $cflags" >"$work/make.log" 2>&1 ||
+  { cat "$work/make.log" >&2; fail "building the examples with their Makefile"; }
+[[ -x $work/make-examples/stream_to_file ]] || fail "Makefile did not build stream_to_file"
+
+# 3. The installed programs find the installed library (RUNPATH or the linker's default).
+export LD_LIBRARY_PATH=$libdir
+"$work/scan_read_pc" >/dev/null 2>&1 && fail "scan_read without a meter must exit 1"
+
+# 4. Python binding from the SDK folder, library found relative to it.
+(
+  unset TESSIVAR_LIBRARY LD_LIBRARY_PATH
+  export LD_PRELOAD=$preload ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0
+  python3 -c "
+import sys; sys.path.insert(0, '$sdk/python')
+import tessivar
+lib = tessivar.load_library()
+assert tessivar.scan() == [], 'no meter expected'
+print('python binding loaded', lib._name)
+" >"$work/python.log" 2>&1
+) || { cat "$work/python.log" >&2; fail "loading the installed Python binding"; }
+
+# 5. With the simulated meter: the examples built against the installed SDK work.
+if [[ -n $sim ]]; then
+  out=$("$sim" --meters 2 -- "$work/cmake-build/scan_read") || fail "scan_read on two simulated meters"
+  [[ $(grep -c '^meter .*firmware' <<<"$out") == 2 ]] || { echo "$out" >&2; fail "scan_read output"; }
+  "$sim" --meters 1 -- "$work/make-examples/stream_to_file" "$work/s.csv" 1 >/dev/null ||
+    fail "stream_to_file on a simulated meter"
+  rows=$(($(wc -l <"$work/s.csv") - 1))
+  (( rows >= 20 )) || fail "stream_to_file wrote only $rows rows in 1 s"
+fi
+echo "install test passed ($prefix)"
