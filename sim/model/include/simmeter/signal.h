@@ -1,0 +1,57 @@
+// What the probe "sees" and how the meter head turns it into a range index and a raw ADC
+// count. Powers are in nanowatts, the unit the host's power values come out in with the
+// default level table.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "simmeter/calibration.h"
+
+namespace simmeter {
+
+// From `atS` seconds after the signal was set, the optical power is `powerNw` (the last step
+// whose time has passed wins; before the first step, SignalConfig::powerNw holds).
+struct PowerStep {
+  double atS = 0;
+  double powerNw = 0;
+};
+
+struct SignalConfig {
+  double powerNw = 1000.0;     // optical power before spectral correction
+  double noiseRel = 0.002;     // standard deviation of gaussian noise, relative to the power
+  double driftNwPerS = 0;      // linear drift since the signal was set
+  double sampleRateHz = 100;   // 0x200A frames per second while streaming (capped at 20000)
+  std::vector<PowerStep> steps;
+};
+
+constexpr double kMaxSampleRateHz = 20000;
+
+// Noise-free power at `t` seconds after the signal was set.
+double NominalPowerNw(const SignalConfig& s, double t);
+
+struct RangedSample {
+  uint16_t range = 1;  // 1..8
+  uint16_t raw = 0;
+};
+
+// An auto-ranging head: of the ranges with a usable k (> 0, finite), the most sensitive one
+// (largest k; the lower index among equal k) whose raw count does not exceed the ADC high
+// threshold; if every range saturates, the least sensitive one. raw = round(P * c * k + b),
+// clamped to 0..65535.
+RangedSample AutoRange(double powerNw, float coefficient, const BaseRecord& base,
+                       const LevelRecord& level);
+
+// Reproducible gaussian noise source.
+class NoiseSource {
+ public:
+  explicit NoiseSource(uint64_t seed) : rng_(seed) {}
+  double Gaussian() { return dist_(rng_); }
+
+ private:
+  std::mt19937_64 rng_;
+  std::normal_distribution<double> dist_{0.0, 1.0};
+};
+
+}  // namespace simmeter
