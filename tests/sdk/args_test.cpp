@@ -64,6 +64,9 @@ TEST(ArgsCommands, DefaultsAndCommonOptionsAnywhere) {
     EXPECT_EQ(parseOk({"--log-dir", "/tmp/l", "scan"}).logDir, "/tmp/l");
     EXPECT_EQ(parseOk({"scan", "--log-dir=/tmp/m"}).logDir, "/tmp/m");
     EXPECT_EQ(parseOk({"info", "4", "-L", "logs"}).logDir, "logs");
+    EXPECT_FALSE(parseOk({"scan"}).verbose);
+    EXPECT_TRUE(parseOk({"-v", "scan"}).verbose);
+    EXPECT_TRUE(parseOk({"stream", "1", "--verbose"}).verbose);
 }
 
 TEST(ArgsHelp, EveryCommandHasHelpReachableThreeWays) {

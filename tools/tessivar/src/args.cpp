@@ -131,6 +131,11 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
             wantHelp = true;
             continue;
         }
+        if (name == "-v" || name == "--verbose") {
+            if (inlineValue) return fail("option '--verbose' takes no value");
+            opt.verbose = true;
+            continue;
+        }
         if (name == "--version") {
             if (inlineValue) return fail("option '--version' takes no value");
             if (!cmd) {
@@ -325,6 +330,7 @@ std::string helpText(Command c) {
            "\n"
            "Options for every command:\n"
            "  -L, --log-dir DIR    write the library's log file into DIR\n"
+           "  -v, --verbose        show the library's USB diagnostics on stderr\n"
            "  -h, --help           show help\n"
            "      --version        show the program's version\n"
            "\n"

@@ -5,7 +5,7 @@
 //   COMMAND: scan | info ID | read ID | stream ID | set ID | zero ID | help [COMMAND]
 //
 // Options take their value as the next argument or after '=' (--count=5). Common options
-// (--log-dir, --help) are accepted anywhere. Numeric values are validated here, so a
+// (--log-dir, --verbose, --help) are accepted anywhere. Numeric values are validated here, so a
 // malformed or impossible value is a usage error (exit status 2) and never reaches the
 // meter; whether a wavelength lies in the probe's range is only known at run time.
 #pragma once
@@ -32,6 +32,7 @@ struct Options {
     OutputFormat format = OutputFormat::Csv;
     std::string outputPath;               // empty: standard output
     std::string logDir;                   // empty: no library log
+    bool verbose = false;                 // show the library's USB diagnostics on stderr
 };
 
 struct ParseResult {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -499,6 +500,11 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
         env.out << "tessivar " << TESSIVAR_VERSION_STRING << "\n";
         return kExitOk;
     }
+
+    // The library reports USB-level trouble (e.g. every failed read after an unplug) on
+    // the framework's debug stream, which goes to stderr; the tool explains failures in
+    // its own words instead. A user's own logging rules are left alone.
+    if (!opt.verbose && !std::getenv("QT_LOGGING_RULES")) setenv("QT_LOGGING_RULES", "default.debug=false", 0);
 
     try {
         LibrarySession lib(opt.logDir);
