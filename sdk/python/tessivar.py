@@ -19,6 +19,7 @@ library's return code in ``code``. A Meter may be used from one thread at a time
 library itself allows several meters to be used from several threads at once.
 """
 
+import atexit
 import ctypes
 import datetime
 import glob
@@ -175,6 +176,9 @@ def load_library(path=None):
                 continue
             _declare(lib)
             _lib = lib
+            # Meters left open at exit would still have running device threads while the
+            # interpreter unloads the library.
+            atexit.register(release)
             return lib
         raise OSError("cannot load the Tessivar library; set TESSIVAR_LIBRARY to its path. Tried: "
                       + "; ".join(tried))
@@ -420,8 +424,13 @@ class Meter:
 
     def read(self, count=1, timeout=None):
         """Returns the next ``count`` readings (starting and stopping the measurement if it
-        was not running)."""
-        return list(self.stream(count=count, silence=timeout))
+        was not running). With ``timeout`` (seconds), NoReplyError is raised when they have
+        not all arrived by then."""
+        got = list(self.stream(count=count, duration=timeout))
+        if len(got) < count:
+            raise NoReplyError("meter %d delivered %d of %d readings in %g s"
+                               % (self.id, len(got), count, timeout), ERR_NO_REPLY, "getData")
+        return got
 
     def stream(self, duration=None, count=None, silence=None):
         """Yields every reading for ``duration`` seconds or ``count`` readings (or until the

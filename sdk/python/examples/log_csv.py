@@ -49,6 +49,9 @@ def main():
     except tessivar.TessivarError as exc:
         print("error: %s (code %d)" % (exc, exc.code), file=sys.stderr)
         return 1
+    except OSError as exc:  # library not found, output file not writable
+        print("error: %s" % exc, file=sys.stderr)
+        return 1
     except KeyboardInterrupt:
         return 0
     finally:

@@ -99,6 +99,12 @@ class Readings(unittest.TestCase):
         self.assertLess(abs(readings[0].time - datetime.datetime.now()), datetime.timedelta(minutes=5))
         self.assertFalse(self.meter._streaming, "read stops what it started")
 
+    def test_read_with_a_timeout_raises_when_the_readings_do_not_arrive(self):
+        with self.assertRaises(tessivar.NoReplyError) as cm:
+            self.meter.read(100000, timeout=0.3)  # 100 samples/s: 30 at most
+        self.assertEqual(cm.exception.code, tessivar.ERR_NO_REPLY)
+        self.assertEqual(len(self.meter.read(3, timeout=5.0)), 3)
+
     def test_stream_delivers_exactly_the_count(self):
         got = list(self.meter.stream(count=250))
         self.assertEqual(len(got), 250)

@@ -427,7 +427,7 @@ int cmdStream(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     StreamConfig config;
     config.count = opt.count;
     if (opt.durationS) config.duration = std::chrono::duration<double>(*opt.durationS);
-    const StreamOutcome o = streamInto(meter, sink, config, env, true);
+    const StreamOutcome o = streamInto(meter, sink, config, env, file.is_open() || !env.outIsTerminal);
     int status = reportStreamEnd(o, lib, opt.id, target, env);
     if (file.is_open()) {
         file.close();

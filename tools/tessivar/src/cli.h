@@ -16,7 +16,8 @@ struct CliEnvironment {
     std::ostream& out;                 // results, data rows when no --output is given
     std::ostream& err;                 // errors and the progress line
     const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C: ends waits and streams cleanly
-    bool errIsTerminal = false;        // draw the progress line on `err`
+    bool errIsTerminal = false;        // draw the progress line on `err` ...
+    bool outIsTerminal = false;        // ... unless the data rows go to the same terminal
     std::chrono::milliseconds readyTimeout{3000};  // open until the meter is initialised
 };
 

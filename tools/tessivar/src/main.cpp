@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     tessivar::cli::CliEnvironment env{std::cout, std::cerr};
     env.stop = &g_stop;
     env.errIsTerminal = isatty(STDERR_FILENO) == 1;
+    env.outIsTerminal = isatty(STDOUT_FILENO) == 1;
     const int status = tessivar::cli::runCli(args, env);
     std::cout.flush();
     return status;
