@@ -47,6 +47,7 @@ class UsbfsDevice {
   // New model input or settings: re-evaluate when output is due.
   void Kick();
   bool HasClients() const;
+  const std::string& DevNode() const { return devnode_; }
   UsbCounters Counters() const;
 
   // Largest amount of meter output held for the IN endpoint; beyond it the oldest is lost,

@@ -127,12 +127,20 @@ struct VirtualBus::Impl {
   std::vector<std::shared_ptr<UsbfsDevice>> retired;
   int nextIndex = 1;
 
-  int AllocDevnumLocked(Bus& b) {
+  bool RetiredNodeLocked(const std::string& devnode) const {
+    for (const auto& r : retired) {
+      if (r->DevNode() == devnode) return true;
+    }
+    return false;
+  }
+
+  int AllocDevnumLocked(int bus) {
+    Bus& b = buses[bus];
     // Like the kernel: the next free number after the last one given, wrapping past 127.
     for (int i = 0; i < 127; ++i) {
       int n = b.lastDevnum + 1 + i;
       if (n > 127) n -= 126;  // 2..127
-      if (!b.used.count(n)) {
+      if (!b.used.count(n) && !RetiredNodeLocked(DevNodeFor(bus, n))) {
         b.used.insert(n);
         b.lastDevnum = n;
         return n;
@@ -207,10 +215,14 @@ struct VirtualBus::Impl {
     return result;
   }
 
-  void RemoveDeviceLocked(const std::string& syspath) {
-    // This umockdev sends no "remove" uevent by itself.
+  void RemoveDeviceLocked(const std::string& syspath, int bus, int devnum) {
+    // This umockdev sends no "remove" uevent by itself, and leaves the /sys/dev/char link,
+    // which would block the device number's next use.
     umockdev_testbed_uevent(tb, syspath.c_str(), "remove");
     umockdev_testbed_remove_device(tb, syspath.c_str());
+    const std::string link = root + "/sys/dev/char/" + std::to_string(kUsbDeviceMajor) + ":" +
+                             std::to_string((bus - 1) * 128 + devnum - 1);
+    rawio::Unlink(link.c_str());
   }
 
   Bus& BusLocked(int bus) {
@@ -242,7 +254,7 @@ struct VirtualBus::Impl {
     const std::string parent = ParentLocked(up);
     Node hub;
     hub.hub = true;
-    hub.devnum = AllocDevnumLocked(buses[chain.bus]);
+    hub.devnum = AllocDevnumLocked(chain.bus);
     hub.syspath = AddDeviceLocked(up.Name(), parent, up.bus, hub.devnum,
                                   HubDescriptors(false, up.bus), up.DevPath(), true);
     nodes[up] = hub;
@@ -274,7 +286,7 @@ struct VirtualBus::Impl {
     ReapRetiredLocked();
     const std::string parent = ParentLocked(chain);
     Bus& b = buses[chain.bus];
-    const int devnum = AllocDevnumLocked(b);
+    const int devnum = AllocDevnumLocked(chain.bus);
     const std::string devnode = DevNodeFor(chain.bus, devnum);
     const MeterIdentity id = m->model_->Identity();
     const DescriptorSet d = MeterDescriptors(
@@ -283,6 +295,8 @@ struct VirtualBus::Impl {
     std::shared_ptr<UsbfsDevice> usb;
     std::string syspath;
     try {
+      // umockdev drops empty node directories when devices go.
+      MakeDirs(root + devnode.substr(0, devnode.rfind('/')));
       usb = std::make_shared<UsbfsDevice>(tb, devnode, root + devnode, devnum, d, m->model_);
       usb->Start();
       syspath = AddDeviceLocked(chain.Name(), parent, chain.bus, devnum, d, chain.DevPath(),
@@ -292,7 +306,7 @@ struct VirtualBus::Impl {
       throw;
     }
     if (!rawio::IsFifo((root + devnode).c_str())) {
-      RemoveDeviceLocked(syspath);
+      RemoveDeviceLocked(syspath, chain.bus, devnum);
       b.used.erase(devnum);
       throw std::runtime_error("umockdev replaced the device node " + devnode);
     }
@@ -319,13 +333,32 @@ struct VirtualBus::Impl {
     auto it = nodes.find(m->port_);
     usb->Disconnect();
     if (it != nodes.end()) {
-      RemoveDeviceLocked(it->second.syspath);
+      RemoveDeviceLocked(it->second.syspath, m->port_.bus, it->second.devnum);
       buses[m->port_.bus].used.erase(it->second.devnum);
       nodes.erase(it);
     }
     rawio::Unlink((root + DevNodeFor(m->port_.bus, m->DeviceNumber())).c_str());
     plugged.erase(std::remove(plugged.begin(), plugged.end(), m), plugged.end());
     if (usb->HasClients()) retired.push_back(std::move(usb));
+    RemoveEmptyHubsLocked(m->port_);
+  }
+
+  // Hubs go with their last device, so that every test starts from a bare root hub.
+  void RemoveEmptyHubsLocked(PortChain chain) {
+    while (chain.ports.size() > 1) {
+      chain = chain.Parent();
+      auto it = nodes.find(chain);
+      if (it == nodes.end() || !it->second.hub) return;
+      for (const auto& [c, n] : nodes) {
+        if (c.bus == chain.bus && c.ports.size() > chain.ports.size() &&
+            std::equal(chain.ports.begin(), chain.ports.end(), c.ports.begin())) {
+          return;  // still in use
+        }
+      }
+      RemoveDeviceLocked(it->second.syspath, chain.bus, it->second.devnum);
+      buses[chain.bus].used.erase(it->second.devnum);
+      nodes.erase(it);
+    }
   }
 };
 
