@@ -1,0 +1,342 @@
+// The device worker against simulated meters: scans and probes, the connection life of a
+// meter, settings and direct queries, the liveness check's device side.
+#include "worker_fixture.h"
+
+#include <QElapsedTimer>
+
+#include <cmath>
+#include <vector>
+
+using namespace workertest;
+
+namespace {
+
+simmeter::MeterConfig Steady(double powerNw)
+{
+    simmeter::MeterConfig cfg;
+    cfg.signal.powerNw = powerNw;
+    cfg.signal.noiseRel = 0.0;
+    return cfg;
+}
+
+QString Conn(int id, bool up) { return QStringLiteral("conn:%1:%2").arg(id).arg(up ? "true" : "false"); }
+
+}  // namespace
+
+// ---- scans ----------------------------------------------------------------------------
+
+TEST_F(WorkerTest, ScanWithoutMetersRemovesKnownOnesAndStillFinishes)
+{
+    manager->AddDevRecord(1, "gone", "gone");
+    manager->AddDevRecord(2, "gone", "gone");
+    const DeviceRecordPtr old = manager->GetDevRecord(2);
+
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(relay->order, (QStringList{"remove:1", "remove:2", "finish"}));
+    int ids[8];
+    EXPECT_EQ(manager->GetDevIds(ids, 8), 0);
+    EXPECT_TRUE(old->IsRemoved());
+    EXPECT_EQ(added->count(), 0);
+}
+
+TEST_F(WorkerTest, NewMeterIsProbedAddedWithItsIdentityAndClosedAgain)
+{
+    simmeter::MeterConfig cfg;
+    cfg.identity = simmeter::MeterIdentity{"OPM-H200", "H2026-0042", "PD-S120", "P-77031", "FW 2.1.7"};
+    const Meter meter = Plug("1-3", cfg);
+
+    ASSERT_TRUE(Scan());
+    ASSERT_EQ(relay->order, (QStringList{QStringLiteral("add:%1").arg(kId13), "finish"}));
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->devName, QStringLiteral("OPM-H200"));
+    EXPECT_EQ(rec->devSerial, QStringLiteral("H2026-0042"));
+    EXPECT_EQ(rec->detName, QStringLiteral("PD-S120"));
+    EXPECT_EQ(rec->detSerial, QStringLiteral("P-77031"));
+    EXPECT_EQ(rec->version, QStringLiteral("FW 2.1.7"));
+    EXPECT_EQ(isDevOpen(kId13), 0);  // probed, then left closed
+    EXPECT_EQ(meter->Model().ReceivedCount(0x0001), 1u);
+    EXPECT_EQ(meter->Model().ReceivedCount(0x101B), 1u);
+    EXPECT_FALSE(meter->IsStreaming());
+
+    // A meter that stays plugged in is not touched again.
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(added->count(), 1);
+    EXPECT_EQ(removed->count(), 0);
+    EXPECT_EQ(manager->GetDevRecord(kId13), rec);
+    EXPECT_EQ(meter->Model().ReceivedCount(0x0001), 1u);
+
+    // Unplugged, it is removed by the next scan.
+    simmeter::VirtualBus::Instance().Unplug(meter);
+    ASSERT_TRUE(Scan());
+    const QString add = QStringLiteral("add:%1").arg(kId13);
+    const QString remove = QStringLiteral("remove:%1").arg(kId13);
+    EXPECT_EQ(relay->order, (QStringList{add, "finish", "finish", remove, "finish"}));
+    EXPECT_FALSE(manager->GetDevRecord(kId13));
+    EXPECT_TRUE(rec->IsRemoved());
+}
+
+TEST_F(WorkerTest, ProbeFailuresLeaveTheMeterOutAndClosed)
+{
+    // Probe detached: refused, and a new scan after attaching it adds the meter.
+    simmeter::MeterConfig detached;
+    detached.faults.detectorState = 0;
+    const Meter meter = Plug("1-3", detached);
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(added->count(), 0);
+    EXPECT_EQ(DebugLines::Count("Scan dev, detector not connected 0"), 1);
+    EXPECT_EQ(isDevOpen(kId13), 0);
+    EXPECT_FALSE(manager->GetDevRecord(kId13));
+
+    simmeter::FaultConfig attached;
+    meter->SetFaults(attached);
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(added->count(), 1);
+    EXPECT_TRUE(manager->GetDevRecord(kId13));
+
+    // An identity text that does not come: refused as well.
+    simmeter::MeterConfig mute;
+    mute.faults.ignoreCodes = {0x1001};  // probe serial
+    Plug("1-4", mute);
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(DebugLines::Count("Scan dev, read dev/det name error!"), 1);
+    EXPECT_FALSE(manager->GetDevRecord(kId14));
+    EXPECT_EQ(isDevOpen(kId14), 0);
+    EXPECT_EQ(added->count(), 1);
+}
+
+TEST_F(WorkerTest, MeterThatNeverGetsReadyIsClosedAfterAboutThreeSeconds)
+{
+    simmeter::MeterConfig cfg;
+    cfg.faults.ignoreCodes = {0x100B};  // the level calibration never arrives
+    Plug("1-3", cfg);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Scan());
+    const qint64 took = clock.elapsed();
+    EXPECT_GE(took, 2800);   // 300 rounds of 10 ms at least
+    EXPECT_LT(took, 15000);
+    EXPECT_EQ(DebugLines::Count("Scan dev, check inited timeout!"), 1);
+    EXPECT_EQ(added->count(), 0);
+    EXPECT_FALSE(manager->GetDevRecord(kId13));
+    EXPECT_EQ(isDevOpen(kId13), 0);
+}
+
+TEST_F(WorkerTest, OnlyEightMetersAreConsidered)
+{
+    std::vector<Meter> meters;
+    for (int port = 1; port <= 9; ++port)
+        meters.push_back(Plug("1-" + std::to_string(port)));
+    ASSERT_TRUE(Scan(60000));
+    // On a loaded machine one reply can miss its 30 ms budget and fail that probe; the
+    // next scan probes the meter again, as it would for the user.
+    if (added->count() < 8) {
+        ASSERT_TRUE(Scan(60000));
+    }
+    EXPECT_EQ(added->count(), 8) << DebugLines::Lines().join('\n').toStdString();
+    int ids[16];
+    EXPECT_EQ(manager->GetDevIds(ids, 16), 8);
+    int touched = 0;
+    for (const Meter &m : meters)
+        touched += m->Model().ReceivedCount(0x0001) > 0 ? 1 : 0;
+    EXPECT_EQ(touched, 8);  // the ninth is never opened
+}
+
+// ---- connection life ----------------------------------------------------------------
+
+TEST_F(WorkerTest, OpenStreamsIntoTheRecordAndCloseDisconnectsWithinATick)
+{
+    const Meter meter = Plug("1-3", Steady(250000.0));
+    ASSERT_TRUE(Scan());
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+    ASSERT_TRUE(rec);
+
+    emit worker->SigOpenDev(kId13);
+    ASSERT_TRUE(WaitUntil([&] { return relay->order.contains(Conn(kId13, true)); }, 10000));
+    const int openAt = static_cast<int>(relay->order.indexOf(QStringLiteral("open:%1:true").arg(kId13)));
+    ASSERT_GE(openAt, 0);
+    EXPECT_LT(openAt, relay->order.indexOf(Conn(kId13, true)));
+    EXPECT_EQ(DebugLines::Count("Disonn -> Normal"), 1);
+
+    // The first ready tick read the probe's range and the meter's settings.
+    int waveMin = 0, waveMax = 0;
+    bool connected = false;
+    InWorker([&] {
+        waveMin = rec->waveMin;
+        waveMax = rec->waveMax;
+        connected = rec->connected;
+    });
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(waveMin, 400);
+    EXPECT_EQ(waveMax, 1100);
+    EXPECT_FLOAT_EQ(rec->waveLen.load(), 532.0f);
+    EXPECT_EQ(rec->average.load(), 1u);
+
+    // Then the transfer started and samples reach the record.
+    ASSERT_TRUE(WaitUntil([&] { return std::abs(rec->LatestRaw() - 250000) < 2500; }, 5000))
+        << rec->LatestRaw();
+    EXPECT_EQ(DebugLines::Count("Inited, start result: true"), 1);
+    EXPECT_TRUE(meter->IsStreaming());
+    EXPECT_EQ(meter->Model().ReceivedCount(0x0024), 1u);
+    manager->SetSelDev(kId13);
+    double totals[3];
+    ASSERT_TRUE(manager->GetSelPower(nullptr, totals));
+    EXPECT_NEAR(totals[2], 250000.0, 2500.0);
+
+    // Close: the next tick notices.
+    QElapsedTimer clock;
+    clock.start();
+    emit worker->SigCloseDev(kId13);
+    ASSERT_TRUE(WaitUntil([&] { return relay->order.contains(Conn(kId13, false)); }, 3000));
+    EXPECT_LT(clock.elapsed(), 2000);  // one 50 ms tick plus the close itself, on a busy VM
+    EXPECT_EQ(DebugLines::Count("Normal -> Disonn"), 1);
+    EXPECT_EQ(connChanged->count(), 2);
+    // The record stays known.
+    EXPECT_EQ(manager->GetDevRecord(kId13), rec);
+}
+
+TEST_F(WorkerTest, ReadinessRegainedRepeatsTheStartSequence)
+{
+    const Meter meter = Plug("1-3", Steady(100000.0));
+    ASSERT_TRUE(ConnectStreaming(kId13));
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+
+    emit worker->SigSetWaveLen(kId13, 850.5f);
+    emit worker->SigSetAverage(kId13, 16);
+    ASSERT_TRUE(WaitUntil([&] { return meter->Model().Average() == 16; }, 5000));
+    EXPECT_FLOAT_EQ(rec->waveLen.load(), 850.5f);
+
+    emit worker->SigCloseDev(kId13);
+    ASSERT_TRUE(WaitUntil([&] { return relay->order.contains(Conn(kId13, false)); }, 5000));
+    meter->SetSignal(Steady(400000.0).signal);
+
+    emit worker->SigOpenDev(kId13);
+    ASSERT_TRUE(WaitUntil([&] { return connChanged->count() == 3; }, 10000));
+    EXPECT_EQ(connChanged->at(2).at(1).toBool(), true);
+    EXPECT_EQ(DebugLines::Count("Disonn -> Normal"), 2);
+    // Read afresh from the meter: whole nanometres now.
+    EXPECT_FLOAT_EQ(rec->waveLen.load(), 850.0f);
+    EXPECT_EQ(rec->average.load(), 16u);
+    ASSERT_TRUE(WaitUntil([&] { return std::abs(rec->LatestRaw() - 400000) < 4000; }, 5000))
+        << rec->LatestRaw();
+    EXPECT_EQ(meter->Model().ReceivedCount(0x0024), 2u);
+    EXPECT_EQ(DebugLines::Count("Inited, start result: true"), 2);
+}
+
+TEST_F(WorkerTest, UnreadableSettingsOnTheFirstReadyTickShowTheDefaults)
+{
+    const Meter meter = Plug("1-3", Steady(1000.0));
+    ASSERT_TRUE(Scan());
+    simmeter::FaultConfig faults;
+    faults.ignoreCodes = {0x1016, 0x1018};  // average, wavelength
+    meter->SetFaults(faults);
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+    rec->waveLen.store(777.0f);
+    rec->average.store(9);
+
+    emit worker->SigOpenDev(kId13);
+    ASSERT_TRUE(WaitUntil([&] { return relay->order.contains(Conn(kId13, true)); }, 10000));
+    EXPECT_FLOAT_EQ(rec->waveLen.load(), 532.0f);
+    EXPECT_EQ(rec->average.load(), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return rec->LatestRaw() != 0; }, 5000));
+}
+
+TEST_F(WorkerTest, SettingsReachTheMeterAndTheRecord)
+{
+    const Meter meter = Plug("1-3", Steady(1000.0));
+    ASSERT_TRUE(ConnectStreaming(kId13));
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+    meter->ClearReceived();
+
+    emit worker->SigSetWaveLen(kId13, 1310.7f);
+    emit worker->SigSetAverage(kId13, 64);
+    ASSERT_TRUE(WaitUntil([&] { return meter->Model().Average() == 64; }, 5000));
+    EXPECT_EQ(meter->Model().SampleWavelength(), 1310);
+    EXPECT_FLOAT_EQ(rec->waveLen.load(), 1310.7f);  // kept untruncated
+    EXPECT_EQ(rec->average.load(), 64u);
+    bool sawWave = false;
+    for (const simmeter::ReceivedFrame &f : meter->Received()) {
+        if (f.code == 0x1017) {
+            ASSERT_EQ(f.payload.size(), 2u);
+            EXPECT_EQ(f.payload[0] | (f.payload[1] << 8), 1310);
+            sawWave = true;
+        }
+    }
+    EXPECT_TRUE(sawWave);
+    ASSERT_TRUE(WaitUntil([] { return DebugLines::Count(QString::fromUtf8("设置采样平均个数: 64 0")) == 1; },
+                          2000));
+
+    // For an id the manager does not know the library is still called; no record appears.
+    emit worker->SigSetAverage(12345, 7);
+    emit worker->SigSetWaveLen(12345, 600.0f);
+    InWorker([] {});
+    EXPECT_EQ(DebugLines::Count(QString::fromUtf8("设置采样平均个数: 7 -1")), 1);
+    EXPECT_FALSE(manager->GetDevRecord(12345));
+}
+
+TEST_F(WorkerTest, DirectQueries)
+{
+    const Meter meter = Plug("1-3", Steady(2000.0));
+    ASSERT_TRUE(ConnectStreaming(kId13));
+
+    emit worker->SigSetWaveLen(kId13, 633.0f);
+    emit worker->SigSetAverage(kId13, 8);
+    ASSERT_TRUE(WaitUntil([&] { return meter->Model().Average() == 8; }, 5000));
+    EXPECT_EQ(worker->ReadAverage(kId13), 8);
+    EXPECT_DOUBLE_EQ(worker->ReadWaveLen(kId13), 633.0);
+    EXPECT_EQ(worker->ReadCalibDate(kId13), QStringLiteral("2026-01-15"));
+    EXPECT_DOUBLE_EQ(worker->ReadZeroOffset(kId13), 0.0);
+
+    worker->ClearZeroOffset(kId13);
+    EXPECT_GT(meter->Model().ZeroOffset(), 1000.0);
+    EXPECT_NEAR(worker->ReadZeroOffset(kId13), meter->Model().ZeroOffset(), 1e-6);
+
+    worker->EnterDiskMode(kId13);
+    EXPECT_TRUE(meter->Model().InDiskMode());
+
+    // Failures: the documented fallbacks.
+    EXPECT_EQ(worker->ReadAverage(999), -1);
+    EXPECT_DOUBLE_EQ(worker->ReadWaveLen(999), 532.0);
+    EXPECT_DOUBLE_EQ(worker->ReadZeroOffset(999), 0.0);
+    EXPECT_TRUE(worker->ReadCalibDate(999).isEmpty());
+}
+
+// ---- liveness check -------------------------------------------------------------------
+
+TEST_F(WorkerTest, LivenessCheckFollowsTheProbeAndRemovalReprobes)
+{
+    const Meter meter = Plug("1-3", Steady(5000.0));
+    ASSERT_TRUE(ConnectStreaming(kId13));
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+
+    EXPECT_FALSE(manager->IsSelDetConnected());  // nothing selected
+    manager->SetSelDev(kId13);
+    EXPECT_TRUE(manager->IsSelDetConnected());
+    simmeter::FaultConfig detached;
+    detached.detectorState = 1;
+    meter->SetFaults(detached);
+    EXPECT_FALSE(manager->IsSelDetConnected());
+    meter->SetFaults(simmeter::FaultConfig{});
+    EXPECT_TRUE(manager->IsSelDetConnected());
+
+    // The main window's removal after the third failure.
+    const int addsBefore = added->count();
+    manager->RemoveLostDev(kId13);
+    EXPECT_EQ(manager->GetSelDev(), -1);
+    EXPECT_FALSE(manager->GetDevRecord(kId13));
+    EXPECT_TRUE(rec->IsRemoved());
+
+    // The queued close and scan follow: the meter is closed and offered again.
+    ASSERT_TRUE(WaitUntil([&] { return added->count() > addsBefore; }, 15000));
+    const DeviceRecordPtr fresh = manager->GetDevRecord(kId13);
+    ASSERT_TRUE(fresh);
+    EXPECT_NE(fresh, rec);
+    EXPECT_EQ(isDevOpen(kId13), 0);
+    EXPECT_FALSE(meter->IsStreaming());
+    // The removed record is no longer fed.
+    const qint64 frozen = rec->LatestRaw();
+    InWorker([] {});
+    QThread::msleep(150);
+    InWorker([] {});
+    EXPECT_EQ(rec->LatestRaw(), frozen);
+}
