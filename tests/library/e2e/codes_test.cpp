@@ -69,6 +69,7 @@ TEST_F(MeterTest, QueriesCopyTextsAndHonourTheBufferLength) {
   std::memset(buf, 'x', sizeof buf);
   ASSERT_EQ(readDevName(kId13, buf, 33), 0);
   EXPECT_STREQ(buf, "HEAD-7");
+  std::memset(buf, 'x', sizeof buf);
   ASSERT_EQ(readDetSerial(kId13, buf, 5), 0);  // 4 bytes and the terminator
   EXPECT_STREQ(buf, "SER0");
   EXPECT_EQ(buf[5], 'x');  // nothing written past len

@@ -5,6 +5,8 @@
 
 #include <QtGlobal>
 
+#include <libusb.h>
+
 #include <mutex>
 
 using namespace e2e;
@@ -45,16 +47,28 @@ TEST_F(TransportTest, EnumerationDerivesIdsFromPortChainsInListOrder) {
   int ids[10] = {};
   EXPECT_EQ(tessivar::EnumerateDevices(ids, 10), 0);
   Meter a = Plug("1-3");
-  Meter b = Plug("1-1.2");
-  Meter c = Plug("1-1.3");
-  Meter d = Plug("1-1.2.3.4.5");
+  Meter b = Plug("1-1.1");
+  Meter c = Plug("1-1.4");
+  Meter d = Plug("1-1.2.3.4.5");  // hubs at 1-1, 1-1.2, 1-1.2.3, 1-1.2.3.4
   ASSERT_EQ(tessivar::EnumerateDevices(ids, 10), 4);
   QList<int> found;
   for (int i = 0; i < 4; ++i) found << ids[i];
   EXPECT_TRUE(found.contains(3 << 24));
   EXPECT_TRUE(found.contains(12345));
-  // Two meters on the same hub come in device-list order.
-  EXPECT_LT(found.indexOf(kId112), found.indexOf(kId113));
+  const int id111 = (1 << 24) + (1 << 16), id114 = (1 << 24) + (4 << 16);
+  ASSERT_TRUE(found.contains(id111) && found.contains(id114));
+  // The ids come in the order of libusb's own device list.
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(nullptr, &list);
+  ASSERT_GT(count, 0);
+  QList<int> listOrder;
+  for (ssize_t i = 0; i < count; ++i) {
+    libusb_device_descriptor desc{};
+    libusb_get_device_descriptor(list[i], &desc);
+    if (desc.idVendor == 0x4306 && desc.idProduct == 0x5741) listOrder << tessivar::PortId(list[i]);
+  }
+  libusb_free_device_list(list, 1);
+  EXPECT_EQ(found, listOrder);
   EXPECT_EQ(tessivar::EnumerateDevices(ids, 2), 2);  // stops once max slots are filled
 }
 
