@@ -306,7 +306,10 @@ std::vector<OutChunk> MeterModel::TakeOutput(size_t maxSamples) {
   if (streaming_) {
     const double since = duration<double>(now - streamEpoch_).count();
     if (since >= 0) {
-      const uint64_t dueUpTo = static_cast<uint64_t>(since / streamPeriodS_);
+      uint64_t dueUpTo = static_cast<uint64_t>(since / streamPeriodS_);
+      // Agree with SampleTimeLocked's rounding.
+      while (SampleTimeLocked(dueUpTo + 1) <= now) ++dueUpTo;
+      while (dueUpTo > 0 && SampleTimeLocked(dueUpTo) > now) --dueUpTo;
       const uint64_t backlogCap = std::max<uint64_t>(1, static_cast<uint64_t>(1.0 / streamPeriodS_));
       if (faults_.silent) {
         nextSample_ = std::max(nextSample_, dueUpTo + 1);
@@ -339,9 +342,9 @@ std::vector<OutChunk> MeterModel::TakeOutput(size_t maxSamples) {
   return out;
 }
 
-Bytes MeterModel::TakeOutputBytes() {
+Bytes MeterModel::TakeOutputBytes(size_t maxSamples) {
   Bytes all;
-  for (auto& c : TakeOutput()) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+  for (auto& c : TakeOutput(maxSamples)) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
   return all;
 }
 

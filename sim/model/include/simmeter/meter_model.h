@@ -111,7 +111,7 @@ class MeterModel {
   // head's own buffer would overflow.
   std::vector<OutChunk> TakeOutput(size_t maxSamples = 4096);
   // All bytes of TakeOutput() joined (for tests that do not care about transfer boundaries).
-  Bytes TakeOutputBytes();
+  Bytes TakeOutputBytes(size_t maxSamples = 4096);
   // When the next output becomes due; nullopt when nothing is scheduled (not streaming, no
   // reply pending). A time in the past means "now".
   std::optional<SteadyTime> NextDue() const;
