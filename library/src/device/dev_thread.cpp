@@ -21,7 +21,7 @@ constexpr int kRecoverySuppressMs = 1000;
 constexpr int kRecvErrorSpacingMs = 100;
 constexpr int kInitLimitMs = 2000;
 constexpr int kStartDelayMs = 100;
-constexpr int kPowerQueueCap = 400;  // more than this and the oldest goes first: at most 401
+constexpr std::size_t kPowerQueueCap = 400;  // more than this and the oldest goes first: at most 401
 constexpr uint8_t kAllInitFlags = 0x3F;
 
 QByteArray MakeFrame(uint16_t code, const void* data, int len) {
@@ -141,8 +141,9 @@ int DevThread::Query(uint16_t code, void* destination, int capacity, int budget)
 
 int DevThread::TakePower(PowerData* out, int count) {
   QMutexLocker lock(&powerMutex_);
-  int n = 0;
-  while (n < count && !powerQueue_.isEmpty()) out[n++] = powerQueue_.takeFirst();
+  const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), powerQueue_.size()));
+  std::copy_n(powerQueue_.begin(), n, out);
+  powerQueue_.erase(powerQueue_.begin(), powerQueue_.begin() + n);
   return n;
 }
 
@@ -455,10 +456,10 @@ void DevThread::AddPowerData(const uint8_t* payload, int len) {
   {
     QMutexLocker lock(&powerMutex_);
     if (powerQueue_.size() > kPowerQueueCap) {
-      powerQueue_.removeFirst();
+      powerQueue_.pop_front();
       dropped = true;
     }
-    powerQueue_.append(PowerData{stamp, value.power});
+    powerQueue_.push_back(PowerData{stamp, value.power});
   }
   if (dropped) log::Warn(QStringLiteral("Remove one power data!"), id_);
 }

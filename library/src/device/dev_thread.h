@@ -23,6 +23,7 @@
 #include <tessivar/tessivar.h>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 
 namespace tessivar {
@@ -108,8 +109,8 @@ class DevThread : public QThread, private RxEvents {
   QMutex replyMutex_;  // guards replies_: latest reply payload per command code
   QMap<int, QByteArray> replies_;
 
-  QMutex powerMutex_;  // guards powerQueue_
-  QList<PowerData> powerQueue_;
+  QMutex powerMutex_;  // guards powerQueue_: oldest first, at most 401 records
+  std::deque<PowerData> powerQueue_;
 
   mutable QMutex calMutex_;  // guards the calibration values below
   BaseParam base_;
