@@ -22,11 +22,18 @@ static void sleep_ms(int ms) {
 }
 #endif
 
-/* openDev returns at once; the meter is usable when its calibration has been read. */
+/* openDev returns at once; the meter is usable when its calibration has been read.
+ * The meter keeps its measuring wavelength and zero offset while the library starts
+ * from its own defaults: getSampleWavelength and getZeroOffset make the library apply
+ * the meter's values to its readings, so call them before taking any. */
 static int open_and_wait(int id) {
     if (openDev(id) != TESSIVAR_OK) return -1;
     for (int waited = 0; waited < 3000; waited += 10) {
-        if (isInited(id) == 1) return 0;
+        int nm = 0;
+        double zero = 0.0;
+        if (isInited(id) == 1 && getSampleWavelength(id, &nm) == TESSIVAR_OK &&
+            getZeroOffset(id, &zero) == TESSIVAR_OK)
+            return 0;
         if (isDevOpen(id) != 1) break; /* gave up: no calibration within 2 s */
         sleep_ms(10);
     }

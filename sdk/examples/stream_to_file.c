@@ -54,7 +54,11 @@ int main(int argc, char **argv) {
     }
     int ready = 0;
     for (int waited = 0; waited < 3000 && !ready && isDevOpen(id) == 1; waited += 10) {
-        ready = isInited(id) == 1;
+        int nm = 0;
+        double zero = 0.0;
+        /* Readings use the meter's wavelength and zero offset once the library has read them. */
+        ready = isInited(id) == 1 && getSampleWavelength(id, &nm) == TESSIVAR_OK &&
+                getZeroOffset(id, &zero) == TESSIVAR_OK;
         if (!ready) sleep_ms(10);
     }
     FILE *out = ready ? fopen(argv[1], "w") : NULL;

@@ -245,6 +245,14 @@ class Meter:
                 raise NotReadyError("meter %d is not answering (its calibration did not arrive)"
                                     % self.id, ERR_NOT_INITED, "isInited")
             time.sleep(0.01)
+        # The meter keeps its wavelength and zero offset across sessions, the library
+        # starts from its own defaults: reading them makes the library apply them.
+        try:
+            self.wavelength
+            self.zero_offset
+        except TessivarError:
+            self.close()
+            raise
 
     def close(self):
         """Stops a running measurement and closes the meter. Safe to call twice."""

@@ -34,7 +34,7 @@ constexpr int kId13 = 3 << 24;                 // "1-3"
 constexpr int kId112 = (1 << 24) + (2 << 16);  // "1-1.2"
 constexpr int kId113 = (1 << 24) + (3 << 16);  // "1-1.3"
 
-struct Run {
+struct CliRun {
     int status = -1;
     std::string out, err;
     std::chrono::milliseconds took{0};
@@ -72,6 +72,13 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return condition();
 }
 
+// The device thread's last frame at its end is a stop request: seeing it last means the
+// meter was closed, not merely abandoned.
+bool endedWithStop(const simmeter::SimMeter& m) {
+    const auto frames = m.Received();
+    return !m.IsStreaming() && !frames.empty() && frames.back().code == 0x0025;
+}
+
 class CliSimTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -92,12 +99,12 @@ protected:
         return m;
     }
 
-    Run run(std::vector<std::string> args) {
+    CliRun run(std::vector<std::string> args) {
         std::ostringstream out, err;
         CliEnvironment env{out, err};
         env.stop = &stop_;
         const auto t0 = std::chrono::steady_clock::now();
-        Run r;
+        CliRun r;
         r.status = runCli(args, env);
         r.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
         r.out = out.str();
@@ -123,7 +130,7 @@ double csvPowerNw(const std::string& row) {
 // ---- scan ----------------------------------------------------------------------------------
 
 TEST_F(CliSimTest, ScanWithoutMetersSaysSoAndFails) {
-    Run r = run({"scan"});
+    CliRun r = run({"scan"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "No meter found.\n");
     EXPECT_EQ(r.out, "");
@@ -132,7 +139,7 @@ TEST_F(CliSimTest, ScanWithoutMetersSaysSoAndFails) {
 TEST_F(CliSimTest, ScanListsOneMeterWithItsIdentity) {
     Meter m = plug("1-3");
     const simmeter::MeterIdentity id = m->Model().Identity();
-    Run r = run({"scan"});
+    CliRun r = run({"scan"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 3u) << r.out;  // header, rule, one meter
@@ -140,13 +147,13 @@ TEST_F(CliSimTest, ScanListsOneMeterWithItsIdentity) {
     EXPECT_EQ(rows[2].rfind(std::to_string(kId13) + "  ", 0), 0u) << rows[2];
     for (const std::string& text : {id.devName, id.devSerial, id.detName, id.detSerial, id.version})
         EXPECT_NE(rows[2].find(text), std::string::npos) << text << " missing in: " << rows[2];
-    EXPECT_FALSE(m->IsOpenByHost()) << "scan closes what it opened";
+    EXPECT_TRUE(endedWithStop(*m)) << "scan closes what it opened";
 }
 
 TEST_F(CliSimTest, ScanListsThreeMetersEachWithItsOwnIdentity) {
     std::vector<std::pair<int, Meter>> meters = {
         {kId13, plug("1-3")}, {kId112, plug("1-1.2")}, {kId113, plug("1-1.3")}};
-    Run r = run({"scan"});
+    CliRun r = run({"scan"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 5u) << r.out;
@@ -171,7 +178,7 @@ TEST_F(CliSimTest, ScanMarksASilentMeterAndStillListsTheOthers) {
     simmeter::FaultConfig f;
     f.silent = true;
     silent->SetFaults(f);
-    Run r = run({"scan"});
+    CliRun r = run({"scan"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(std::to_string(kId112) + "  (not answering)"), std::string::npos) << r.out;
     EXPECT_EQ(lines(r.out).size(), 4u) << r.out;
@@ -182,7 +189,7 @@ TEST_F(CliSimTest, ScanMarksASilentMeterAndStillListsTheOthers) {
 TEST_F(CliSimTest, InfoShowsIdentityCalibrationAndSettings) {
     Meter m = plug("1-3");
     const auto ident = m->Model().Identity();
-    Run r = run({"info", std::to_string(kId13)});
+    CliRun r = run({"info", std::to_string(kId13)});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Meter:             " + std::to_string(kId13)), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(ident.devName + " (serial " + ident.devSerial + ")"), std::string::npos) << r.out;
@@ -203,14 +210,14 @@ TEST_F(CliSimTest, InfoReportsADetachedProbe) {
     simmeter::FaultConfig f;
     f.detectorState = 0;
     m->SetFaults(f);
-    Run r = run({"info", std::to_string(kId13)});
+    CliRun r = run({"info", std::to_string(kId13)});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Probe state:       detached (state 0)"), std::string::npos) << r.out;
 }
 
 TEST_F(CliSimTest, SetChangesTheMeterAndPrintsWhatItReadsBack) {
     Meter m = plug("1-3");
-    Run r = run({"set", std::to_string(kId13), "--wavelength", "980", "--average", "8"});
+    CliRun r = run({"set", std::to_string(kId13), "--wavelength", "980", "--average", "8"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Wavelength:  980 nm\nAveraging:   8\n");
     EXPECT_EQ(m->Model().SampleWavelength(), 980);
@@ -220,12 +227,12 @@ TEST_F(CliSimTest, SetChangesTheMeterAndPrintsWhatItReadsBack) {
 TEST_F(CliSimTest, ZeroCompensationUsesAFreshReading) {
     Meter m = plug("1-3", 2500.0);
     ASSERT_EQ(run({"set", std::to_string(kId13), "-w", "850"}).status, 0);
-    Run z = run({"zero", std::to_string(kId13)});
+    CliRun z = run({"zero", std::to_string(kId13)});
     ASSERT_EQ(z.status, 0) << z.err;
     EXPECT_NEAR(m->Model().ZeroOffset(), 2500.0, 2500.0 * 0.02) << z.out;
     EXPECT_NE(z.out.find("Zero offset:  2.5"), std::string::npos) << z.out;
     // The stored offset applies to the next session: readings are now near zero.
-    Run r = run({"read", std::to_string(kId13), "-n", "5"});
+    CliRun r = run({"read", std::to_string(kId13), "-n", "5"});
     ASSERT_EQ(r.status, 0) << r.err;
     // What is left is the noise (0.2 % of 2.5 µW): nanowatts, no longer microwatts.
     EXPECT_EQ(lines(r.out).size(), 5u);
@@ -234,9 +241,26 @@ TEST_F(CliSimTest, ZeroCompensationUsesAFreshReading) {
 
 // ---- read and stream ---------------------------------------------------------------------
 
+TEST_F(CliSimTest, ReadingsFollowTheWavelengthTheMeterKeepsBetweenSessions) {
+    // The meter remembers its wavelength; a new session of the library starts without
+    // it and must fetch it, or the spectral correction of another wavelength is applied
+    // (here 850 nm against 532 nm: 65 % too high).
+    Meter m = plug("1-3", 2500.0);
+    ASSERT_EQ(run({"set", std::to_string(kId13), "--wavelength", "850"}).status, 0);
+    for (const char* command : {"read", "stream"}) {
+        CliRun r = run({command, std::to_string(kId13), "-n", "5"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        auto rows = lines(r.out);
+        ASSERT_GE(rows.size(), 5u);
+        const std::string value = std::string(command) == "read" ? rows[0] : rows[1];
+        EXPECT_NE(value.find(std::string(command) == "read" ? "  2." : ",2."), std::string::npos)
+            << command << " not at 2.5 µW: " << value;
+    }
+}
+
 TEST_F(CliSimTest, ReadPrintsTheRequestedNumberOfReadingsAtTheGivenWavelength) {
     Meter m = plug("1-3", 2500.0);
-    Run r = run({"read", std::to_string(kId13), "--wavelength", "850", "--count", "3"});
+    CliRun r = run({"read", std::to_string(kId13), "--wavelength", "850", "--count", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 3u) << r.out;
@@ -249,7 +273,7 @@ TEST_F(CliSimTest, ReadPrintsTheRequestedNumberOfReadingsAtTheGivenWavelength) {
 TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower) {
     Meter m = plug("1-3", 2500.0);
     const std::string file = path("run.csv");
-    Run r = run({"stream", std::to_string(kId13), "--count", "200", "-w", "850", "--output", file});
+    CliRun r = run({"stream", std::to_string(kId13), "--count", "200", "-w", "850", "--output", file});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "") << "data goes to the file only";
     auto rows = lines(readFile(file));
@@ -260,16 +284,18 @@ TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower)
     for (size_t i = 1; i < rows.size(); ++i) {
         EXPECT_NEAR(csvPowerNw(rows[i]), 2500.0, 50.0) << rows[i];
         const int64_t t = std::stoll(split(rows[i], ',')[0]);
-        if (i > 1) EXPECT_GT(t, previous) << "time stamps advance: " << rows[i];
+        if (i > 1) {
+            EXPECT_GT(t, previous) << "time stamps advance: " << rows[i];
+        }
         previous = t;
     }
     EXPECT_FALSE(m->IsStreaming());
-    EXPECT_FALSE(m->IsOpenByHost());
+    EXPECT_TRUE(endedWithStop(*m));
 }
 
 TEST_F(CliSimTest, StreamAsJsonLinesToStandardOutput) {
     plug("1-3", 800.0);
-    Run r = run({"stream", std::to_string(kId13), "-n", "40", "-f", "jsonl", "-w", "850"});
+    CliRun r = run({"stream", std::to_string(kId13), "-n", "40", "-f", "jsonl", "-w", "850"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 40u);
@@ -283,7 +309,7 @@ TEST_F(CliSimTest, StreamForADurationAtAHighRateLosesNothing) {
     s.sampleRateHz = 2000;  // the library's 401-record queue fills in 0.2 s
     m->SetSignal(s);
     const std::string file = path("fast.csv");
-    Run r = run({"stream", std::to_string(kId13), "--duration", "1.5", "-o", file});
+    CliRun r = run({"stream", std::to_string(kId13), "--duration", "1.5", "-o", file});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(readFile(file));
     ASSERT_GT(rows.size(), 1000u) << "about 3000 samples expected";
@@ -306,13 +332,13 @@ TEST_F(CliSimTest, StreamEndsCleanlyOnStop) {
         waitFor([&] { return m->Model().SamplesSent() >= 30; }, 5000ms);
         stop_.store(true);
     });
-    Run r = run({"stream", std::to_string(kId13), "-o", file});
+    CliRun r = run({"stream", std::to_string(kId13), "-o", file});
     interrupter.join();
     EXPECT_EQ(r.status, 0) << r.err;
     auto rows = lines(readFile(file));
     EXPECT_GE(rows.size(), 21u);
     EXPECT_FALSE(m->IsStreaming()) << "the transfer is stopped";
-    EXPECT_FALSE(m->IsOpenByHost()) << "the meter is closed";
+    EXPECT_TRUE(endedWithStop(*m)) << "the meter is closed";
 }
 
 TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
@@ -322,7 +348,7 @@ TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
         waitFor([&] { return m->Model().SamplesSent() >= 50; }, 5000ms);
         simmeter::VirtualBus::Instance().Unplug(m);
     });
-    Run r = run({"stream", std::to_string(kId13), "-o", file});
+    CliRun r = run({"stream", std::to_string(kId13), "-o", file});
     unplugger.join();
     EXPECT_EQ(r.status, 1);
     std::smatch match;
@@ -339,13 +365,13 @@ TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
 
 TEST_F(CliSimTest, UnknownIdNamesTheAttachedOnes) {
     plug("1-3");
-    Run r = run({"info", "12345"});
+    CliRun r = run({"info", "12345"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tessivar: No meter with id 12345 is attached (attached: 50331648; see 'tessivar scan').\n");
     EXPECT_EQ(r.out, "");
 
     simmeter::VirtualBus::Instance().UnplugAll();
-    Run none = run({"read", "12345"});
+    CliRun none = run({"read", "12345"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.err, "tessivar: No meter found.\n");
 }
@@ -358,7 +384,7 @@ TEST_F(CliSimTest, WavelengthOutsideTheProbeRangeIsRefusedBeforeReachingTheMeter
                              std::vector<std::string>{"read", id, "--wavelength", "1550"},
                              std::vector<std::string>{"stream", id, "-n", "5", "--wavelength", "399"}}) {
         m->ClearReceived();
-        Run r = run(args);
+        CliRun r = run(args);
         EXPECT_EQ(r.status, 1) << args[0];
         const std::string nm = args.back();
         EXPECT_NE(r.err.find("Wavelength " + nm + " nm is outside the probe's range (400 to 1100 nm)."),
@@ -374,11 +400,11 @@ TEST_F(CliSimTest, ASilentMeterIsReportedAsNotAnswering) {
     simmeter::FaultConfig f;
     f.silent = true;
     m->SetFaults(f);
-    Run r = run({"read", std::to_string(kId13)});
+    CliRun r = run({"read", std::to_string(kId13)});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tessivar: Meter 50331648 is not answering (its calibration did not arrive).\n");
     EXPECT_LT(r.took, 8s);
-    EXPECT_FALSE(m->IsOpenByHost());
+    EXPECT_TRUE(endedWithStop(*m));
 }
 
 TEST_F(CliSimTest, StopWhileWaitingForASilentMeterEndsAtOnce) {
@@ -390,7 +416,7 @@ TEST_F(CliSimTest, StopWhileWaitingForASilentMeterEndsAtOnce) {
         std::this_thread::sleep_for(300ms);
         stop_.store(true);
     });
-    Run r = run({"info", std::to_string(kId13)});
+    CliRun r = run({"info", std::to_string(kId13)});
     interrupter.join();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tessivar: Interrupted.\n");
@@ -400,14 +426,13 @@ TEST_F(CliSimTest, StopWhileWaitingForASilentMeterEndsAtOnce) {
 TEST_F(CliSimTest, UsageErrorsAndHelpNeverTouchTheBus) {
     Meter m = plug("1-3");
     m->ClearReceived();
-    Run usage = run({"stream", std::to_string(kId13), "--count", "1", "--duration", "1"});
+    CliRun usage = run({"stream", std::to_string(kId13), "--count", "1", "--duration", "1"});
     EXPECT_EQ(usage.status, 2);
     EXPECT_NE(usage.err.find("Try 'tessivar stream --help'."), std::string::npos) << usage.err;
-    Run help = run({"stream", "--help"});
+    CliRun help = run({"stream", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: tessivar stream ID", 0), 0u);
     EXPECT_TRUE(m->Received().empty());
-    EXPECT_FALSE(m->IsOpenByHost());
 }
 
 TEST_F(CliSimTest, LogDirectoryIsUsedOnlyWhenAsked) {

@@ -311,8 +311,8 @@ std::string helpText(Command c) {
         return "Usage: tessivar zero ID\n"
                "\n"
                "Zero compensation: cover the probe, then run this. The current reading\n"
-               "becomes the zero offset, which the meter stores; later readings are\n"
-               "relative to it.\n";
+               "becomes the zero offset, which the meter stores; every later reading, also\n"
+               "by later commands, is relative to it.\n";
     case Command::Help:
     case Command::Version:
         break;

@@ -131,12 +131,29 @@ private:
     void waitReady(const CliEnvironment& env) {
         const auto deadline = std::chrono::steady_clock::now() + env.readyTimeout;
         for (;;) {
-            if (isInited(id_) == 1) return;
+            if (isInited(id_) == 1) {
+                syncWithMeter();
+                return;
+            }
             if (isDevOpen(id_) != 1 || std::chrono::steady_clock::now() >= deadline)
                 throw Failure("Meter " + std::to_string(id_) +
                               " is not answering (its calibration did not arrive).");
             pause(env, std::chrono::milliseconds(10));
         }
+    }
+
+    // The meter keeps its wavelength and its zero offset, but a fresh library session
+    // starts from its own defaults (532 nm, no offset). Reading both from the meter makes
+    // the library apply them; without it every reading would carry another wavelength's
+    // spectral correction and a zero compensation would be lost when the command ends.
+    void syncWithMeter() {
+        int nm = 0;
+        const int rc = getSampleWavelength(id_, &nm);
+        if (rc != TESSIVAR_OK)
+            throw Failure("Cannot read the wavelength of " + meterName(id_) + ": " + describeCode(rc));
+        double zero = 0.0;
+        if (getZeroOffset(id_, &zero) != TESSIVAR_OK)
+            throw Failure("Cannot read the zero offset of " + meterName(id_) + ": the meter did not reply.");
     }
 
     int id_;

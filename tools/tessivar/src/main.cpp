@@ -1,7 +1,9 @@
 // `tessivar`: command-line access to the optical power meters (see `tessivar --help`).
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <csignal>
 #include <iostream>
 
@@ -10,18 +12,33 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<int64_t> g_firstSignalMs{0};
 
-// First Ctrl-C: ask the running command to stop and close the meter. A second one falls
-// back to the default action, so a hung program can still be ended.
-void onSignal(int sig) {
-    g_stop.store(true);
-    std::signal(sig, SIG_DFL);
+int64_t monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// First Ctrl-C: ask the running command to stop and close the meter. Another one more
+// than a second later ends the program at once, so a hung program can still be ended.
+// Signals within that second are the same Ctrl-C arriving twice, as happens when a
+// parent (a launcher, a shell script) forwards it to its process group as well.
+void onSignal(int) {
+    const int64_t now = monotonicMs();
+    int64_t expected = 0;
+    if (g_firstSignalMs.compare_exchange_strong(expected, now)) {
+        g_stop.store(true);
+        return;
+    }
+    if (now - expected > 1000) _exit(130);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler stores a flag");
+    static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+                  "the signal handler uses these atomics");
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows up as a failed write instead
