@@ -2,7 +2,7 @@
 
 #include "powerunit.h"
 
-#include <QMutexLocker>
+#include "locking.h"
 
 #include <limits>
 
@@ -22,7 +22,7 @@ DeviceRecord::DeviceRecord(int id_, const QString &devName_, const QString &detN
 
 void DeviceRecord::AddSamples(const PowerData *samples, int n)
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     store_.AddSamples(samples, n, Attenuation());
     lastPowerRaw_.store(store_.LastPowerRaw(), std::memory_order_relaxed);
 }
@@ -49,21 +49,21 @@ void DeviceRecord::GetStatisticsLocked(StatBlock *block, QVector<double> *times,
 
 void DeviceRecord::GetPower(double *current, double totals[3]) const
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     GetPowerLocked(current, totals, PowerUnit::Factor(unit_));
 }
 
 void DeviceRecord::GetStatistics(StatBlock *block, QVector<double> *times,
                                  QVector<double> *values) const
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     GetStatisticsLocked(block, times, values, PowerUnit::Factor(unit_));
 }
 
 bool DeviceRecord::GetPowerAndStatistics(double *current, double totals[3], StatBlock *block,
                                          QVector<double> *times, QVector<double> *values) const
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     const double factor = PowerUnit::Factor(unit_);
     GetPowerLocked(current, totals, factor);
     GetStatisticsLocked(block, times, values, factor);
@@ -72,44 +72,44 @@ bool DeviceRecord::GetPowerAndStatistics(double *current, double totals[3], Stat
 
 StatSetting DeviceRecord::GetStatSetting() const
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     return store_.Setting();
 }
 
 void DeviceRecord::StartStatistics(int sampleCount, int seconds)
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     store_.StartStatistics(sampleCount, seconds);
 }
 
 void DeviceRecord::StopStatistics()
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     store_.StopStatistics();
 }
 
 void DeviceRecord::ResetTotals()
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     store_.ResetTotals();
 }
 
 QString DeviceRecord::Unit() const
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     return unit_;
 }
 
 void DeviceRecord::SetUnit(const QString &unit)
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     if (unit_ != unit)
         unit_ = unit;
 }
 
 void DeviceRecord::GetRange(double *low, double *high) const
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     if (low != nullptr)
         *low = rangeLow_;
     if (high != nullptr)
@@ -118,7 +118,7 @@ void DeviceRecord::GetRange(double *low, double *high) const
 
 void DeviceRecord::SetRange(double low, double high)
 {
-    QMutexLocker locker(&mutex_);
+    MutexLock locker(&mutex_);
     rangeLow_ = low;
     rangeHigh_ = high;
 }

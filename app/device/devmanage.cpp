@@ -2,10 +2,9 @@
 
 #include "opticaldev.h"
 
+#include "locking.h"
+
 #include <QMutex>
-#include <QMutexLocker>
-#include <QReadLocker>
-#include <QWriteLocker>
 
 #include <tessivar/tessivar.h>
 
@@ -25,7 +24,7 @@ DevManage *DevManage::Instance()
 {
     DevManage *manager = g_instance.load(std::memory_order_acquire);
     if (manager == nullptr) {
-        QMutexLocker locker(&g_instanceMutex);
+        MutexLock locker(&g_instanceMutex);
         manager = g_instance.load(std::memory_order_relaxed);
         if (manager == nullptr) {
             static DevManage theManager;
@@ -40,7 +39,7 @@ DevManage::DevManage() : QObject(nullptr) {}
 
 DevManage::~DevManage()
 {
-    QWriteLocker locker(&lock_);
+    WriteLock locker(&lock_);
     for (const DeviceRecordPtr &rec : qAsConst(records_))
         rec->MarkRemoved();
     records_.clear();
@@ -50,7 +49,7 @@ DeviceRecordPtr DevManage::AddDevRecord(int id, const char *devName, const char 
                                         const char *devSerial, const char *detSerial,
                                         const char *version)
 {
-    QWriteLocker locker(&lock_);
+    WriteLock locker(&lock_);
     if (records_.contains(id))
         return nullptr;
     auto rec = std::make_shared<DeviceRecord>(id, FromAscii(devName), FromAscii(detName),
@@ -64,7 +63,7 @@ void DevManage::RemoveDev(int id)
 {
     DeviceRecordPtr removed;
     {
-        QWriteLocker locker(&lock_);
+        WriteLock locker(&lock_);
         auto it = records_.find(id);
         if (it == records_.end())
             return;
@@ -78,7 +77,7 @@ int DevManage::GetDevIds(int *ids, int max) const
 {
     if (ids == nullptr || max <= 0)
         return 0;
-    QReadLocker locker(&lock_);
+    ReadLock locker(&lock_);
     int n = 0;
     for (auto it = records_.cbegin(); it != records_.cend() && n < max; ++it)
         ids[n++] = it.key();
@@ -89,7 +88,7 @@ int DevManage::GetDevRecords(DeviceRecordPtr *recs, int max) const
 {
     if (recs == nullptr || max <= 0)
         return 0;
-    QReadLocker locker(&lock_);
+    ReadLock locker(&lock_);
     int n = 0;
     for (auto it = records_.cbegin(); it != records_.cend() && n < max; ++it)
         recs[n++] = it.value();
@@ -104,7 +103,7 @@ DeviceRecordPtr DevManage::FindLocked(int id) const
 
 DeviceRecordPtr DevManage::GetDevRecord(int id) const
 {
-    QReadLocker locker(&lock_);
+    ReadLock locker(&lock_);
     return FindLocked(id);
 }
 

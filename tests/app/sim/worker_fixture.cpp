@@ -1,18 +1,29 @@
 #include "worker_fixture.h"
 
 #include <QDir>
-#include <QMutexLocker>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
 namespace workertest {
 
 namespace {
 
-QMutex g_linesMutex;
+std::mutex g_linesMutex;
 QStringList g_lines;  // guarded by g_linesMutex
+
+struct Job {
+    std::function<void()> fn;
+    bool done = false;
+};
+std::mutex g_jobsMutex;
+std::condition_variable g_jobsDone;
+std::deque<Job *> g_jobs;  // guarded by g_jobsMutex
 
 void RecordMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
 {
-    QMutexLocker locker(&g_linesMutex);
+    std::lock_guard<std::mutex> locker(g_linesMutex);
     g_lines.append(msg);
 }
 
@@ -38,23 +49,55 @@ Relay::Relay(OpticalDev *worker)
     });
 }
 
+void WorkerJobs::Run(const std::function<void()> &fn)
+{
+    Job job{fn};
+    {
+        std::lock_guard<std::mutex> lock(g_jobsMutex);
+        g_jobs.push_back(&job);
+    }
+    QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(g_jobsMutex);
+    g_jobsDone.wait(lock, [&] { return job.done; });
+}
+
+void WorkerJobs::RunPending()
+{
+    for (;;) {
+        Job *job = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(g_jobsMutex);
+            if (g_jobs.empty())
+                return;
+            job = g_jobs.front();
+            g_jobs.pop_front();
+        }
+        job->fn();
+        {
+            std::lock_guard<std::mutex> lock(g_jobsMutex);
+            job->done = true;
+        }
+        g_jobsDone.notify_all();
+    }
+}
+
 void DebugLines::Install() { qInstallMessageHandler(RecordMessage); }
 
 void DebugLines::Clear()
 {
-    QMutexLocker locker(&g_linesMutex);
+    std::lock_guard<std::mutex> locker(g_linesMutex);
     g_lines.clear();
 }
 
 QStringList DebugLines::Lines()
 {
-    QMutexLocker locker(&g_linesMutex);
+    std::lock_guard<std::mutex> locker(g_linesMutex);
     return g_lines;
 }
 
 int DebugLines::Count(const QString &line)
 {
-    QMutexLocker locker(&g_linesMutex);
+    std::lock_guard<std::mutex> locker(g_linesMutex);
     return static_cast<int>(g_lines.count(line));
 }
 
@@ -98,6 +141,8 @@ void WorkerTest::StartWorker()
     thread = new QThread;
     manager->SetOpticalDev(worker);
     worker->moveToThread(thread);
+    jobs = std::make_unique<WorkerJobs>();
+    jobs->moveToThread(thread);
     QObject::connect(thread, &QThread::started, worker, &OpticalDev::Init);
     QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     QObject::connect(worker, &QObject::destroyed, thread, &QObject::deleteLater);
@@ -126,6 +171,7 @@ void WorkerTest::StopWorker()
     EXPECT_TRUE(WaitUntil([&] { return t.isNull(); }, 5000));
     EXPECT_TRUE(w.isNull());
     manager->SetOpticalDev(nullptr);
+    jobs.reset();  // its thread has finished
     connChanged.reset();
     opened.reset();
     finished.reset();
@@ -179,7 +225,7 @@ bool WorkerTest::ConnectStreaming(int id)
 
 void WorkerTest::InWorker(const std::function<void()> &fn)
 {
-    QMetaObject::invokeMethod(worker, fn, Qt::BlockingQueuedConnection);
+    jobs->Run(fn);
 }
 
 }  // namespace workertest

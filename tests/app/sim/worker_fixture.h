@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QStringList>
@@ -46,6 +45,19 @@ signals:
     void SigScanFinish();
     void SigOpenFinish(int nDevId, bool bResult);
     void SigConnChanged(int nDevId, bool bStat);
+};
+
+// Runs test code in the worker thread. The hand-over uses standard mutexes rather than a
+// functor posted through Qt, so that ThreadSanitizer (which cannot see Qt's own event
+// queue locking) sees the ordering.
+class WorkerJobs : public QObject {
+    Q_OBJECT
+public:
+    // Queues `fn`, wakes the worker thread and waits until `fn` has run there.
+    void Run(const std::function<void()> &fn);
+
+public slots:
+    void RunPending();
 };
 
 // The debug message channel, recorded from every thread.
@@ -82,6 +94,7 @@ protected:
     OpticalDev *worker = nullptr;
     QThread *thread = nullptr;
     std::unique_ptr<Relay> relay;
+    std::unique_ptr<WorkerJobs> jobs;  // lives in the worker thread while it runs
     std::unique_ptr<QSignalSpy> removed, added, finished, opened, connChanged;
 };
 

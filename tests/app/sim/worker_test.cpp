@@ -203,7 +203,8 @@ TEST_F(WorkerTest, ReadinessRegainedRepeatsTheStartSequence)
 
     emit worker->SigSetWaveLen(kId13, 850.5f);
     emit worker->SigSetAverage(kId13, 16);
-    ASSERT_TRUE(WaitUntil([&] { return meter->Model().Average() == 16; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return rec->average.load() == 16u; }, 5000));
+    EXPECT_EQ(meter->Model().Average(), 16);
     EXPECT_FLOAT_EQ(rec->waveLen.load(), 850.5f);
 
     emit worker->SigCloseDev(kId13);
@@ -250,7 +251,8 @@ TEST_F(WorkerTest, SettingsReachTheMeterAndTheRecord)
 
     emit worker->SigSetWaveLen(kId13, 1310.7f);
     emit worker->SigSetAverage(kId13, 64);
-    ASSERT_TRUE(WaitUntil([&] { return meter->Model().Average() == 64; }, 5000));
+    // The record follows once the command has returned in the worker.
+    ASSERT_TRUE(WaitUntil([&] { return rec->average.load() == 64u; }, 5000));
     EXPECT_EQ(meter->Model().SampleWavelength(), 1310);
     EXPECT_FLOAT_EQ(rec->waveLen.load(), 1310.7f);  // kept untruncated
     EXPECT_EQ(rec->average.load(), 64u);
