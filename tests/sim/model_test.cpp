@@ -165,7 +165,9 @@ TEST_F(ModelTest, ChunkedSpectralWriteReplacesTheTableWhenComplete) {
   const size_t total = t.entries.size();
   size_t chunks = 0;
   for (size_t first = 0; first < total; first += kSpectralChunkEntries) {
-    if (first > 0) EXPECT_EQ(m.GetCalibration().spectral, DefaultSpectralTable());  // not yet
+    if (first > 0) {
+      EXPECT_EQ(m.GetCalibration().spectral, DefaultSpectralTable());  // not yet
+    }
     const size_t n = std::min(kSpectralChunkEntries, total - first);
     Bytes c;
     wire::PutU16(c, static_cast<uint16_t>(total));
@@ -240,7 +242,9 @@ TEST_F(ModelTest, StreamsSamplesOnlyBetweenStartAndStop) {
     ASSERT_EQ(r[i].code, cmd::kPowerData);
     ASSERT_EQ(r[i].payload.size(), 8u);
     const uint32_t tick = wire::GetU32(r[i].payload.data());
-    if (i > 0) EXPECT_EQ(tick - prev, 10u) << i;
+    if (i > 0) {
+      EXPECT_EQ(tick - prev, 10u) << i;
+    }
     prev = tick;
   }
   EXPECT_EQ(Ask(cmd::kStopTransfer).code, cmd::kStopTransfer);

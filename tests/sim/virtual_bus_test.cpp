@@ -75,7 +75,9 @@ class Host {
       }
     }
     if (n >= 0) libusb_free_device_list(list, 1);
-    if (h_) EXPECT_EQ(libusb_claim_interface(h_, 0), 0);
+    if (h_) {
+      EXPECT_EQ(libusb_claim_interface(h_, 0), 0);
+    }
   }
   ~Host() {
     if (h_) {

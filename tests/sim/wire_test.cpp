@@ -142,7 +142,9 @@ TEST(Calibration, DefaultSpectralTableHasTheMeasuredRowsAndIsSmooth) {
   for (size_t i = 0; i < t.entries.size(); ++i) {
     EXPECT_EQ(t.entries[i].nm, 400 + i);
     peak = std::max(peak, t.entries[i].coef);
-    if (i > 0) EXPECT_LT(std::abs(t.entries[i].coef - t.entries[i - 1].coef), 0.012f) << i;
+    if (i > 0) {
+      EXPECT_LT(std::abs(t.entries[i].coef - t.entries[i - 1].coef), 0.012f) << i;
+    }
   }
   EXPECT_EQ(peak, 1.0f);
 }

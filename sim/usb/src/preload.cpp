@@ -24,6 +24,15 @@ void EnsureUnderPreload(char** argv) {
     asanOpts += asanOpts.empty() ? "verify_asan_link_order=0" : ":verify_asan_link_order=0";
     setenv("ASAN_OPTIONS", asanOpts.c_str(), 1);
   }
+  // GLib and umockdev are not instrumented; their worker thread hands data to ours through
+  // a socket TSan cannot see.
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  std::string tsanOpts = tsan && *tsan ? tsan : "";
+  if (tsanOpts.find("ignore_noninstrumented_modules") == std::string::npos) {
+    tsanOpts += tsanOpts.empty() ? "ignore_noninstrumented_modules=1"
+                                 : ":ignore_noninstrumented_modules=1";
+    setenv("TSAN_OPTIONS", tsanOpts.c_str(), 1);
+  }
   execv("/proc/self/exe", argv);
   throw std::runtime_error(std::string("cannot re-execute under the umockdev preload: ") +
                            std::strerror(errno));
