@@ -293,16 +293,6 @@ TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower)
     EXPECT_TRUE(endedWithStop(*m));
 }
 
-TEST_F(CliSimTest, StreamAsJsonLinesToStandardOutput) {
-    plug("1-3", 800.0);
-    CliRun r = run({"stream", std::to_string(kId13), "-n", "40", "-f", "jsonl", "-w", "850"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    auto rows = lines(r.out);
-    ASSERT_EQ(rows.size(), 40u);
-    const std::regex row(R"(^\{"time_ms":\d+,"time":"[-0-9T:.]+","power_w":[-0-9.e]+,"power_dbm":-3\d\.\d{4}\}$)");
-    for (const auto& l : rows) EXPECT_TRUE(std::regex_match(l, row)) << l;
-}
-
 TEST_F(CliSimTest, StreamForADurationAtAHighRateLosesNothing) {
     Meter m = plug("1-3", 2500.0);
     simmeter::SignalConfig s = m->Signal();

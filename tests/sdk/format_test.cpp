@@ -120,8 +120,3 @@ TEST(FormatText, MeterBytesAreMadeSafeForATerminal) {
     EXPECT_EQ(printableText(control, sizeof control), "a\\x1B[2J\\x0A\\xFF\\x5C");
     EXPECT_EQ(printableText("2026-01-15", 10), "2026-01-15");
 }
-
-TEST(FormatText, ProgressLine) {
-    EXPECT_EQ(progressLine(1234, 12.34, 1000.2), "1234 samples  12.3 s  1.0002 µW");
-    EXPECT_EQ(progressLine(0, 0.0, std::nullopt), "0 samples  0.0 s");
-}
