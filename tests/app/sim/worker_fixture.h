@@ -1,7 +1,6 @@
-// Shared set-up of the device worker tests: the worker in its own thread wired as the
-// main window wires it, its answer signals relayed into the test thread (so QSignalSpy
-// records them in the thread that reads them), the debug lines captured, and simulated
-// meters on the virtual bus.
+// The device worker in its own thread, wired as the main window wires it, with its answer
+// signals relayed into the test thread (so the spies record where they are read), the
+// debug lines captured, and simulated meters on the virtual bus.
 #pragma once
 
 #include "simmeter/virtual_bus.h"
@@ -11,12 +10,8 @@
 
 #include <tessivar/tessivar.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QStringList>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -28,16 +23,16 @@ namespace workertest {
 
 using Meter = std::shared_ptr<simmeter::SimMeter>;
 
-// Ids the library derives from these port chains.
-constexpr int kId13 = 3 << 24;   // "1-3"
-constexpr int kId14 = 4 << 24;   // "1-4"
+constexpr int kId13 = 3 << 24;  // the library's id for port chain "1-3"
+constexpr int kId14 = 4 << 24;  // "1-4"
 
-// Receives the worker's answers in the test thread. Each signal also lands in `order`.
+// Re-emits the worker's answers in the test thread and logs them in order:
+// "remove:<id>", "add:<id>", "finish", "open:<id>:<true|false>", "conn:<id>:<true|false>".
 class Relay : public QObject {
     Q_OBJECT
 public:
     explicit Relay(OpticalDev *worker);
-    QStringList order;   // "remove:<id>", "add:<id>", "finish", "open:<id>:<ok>", "conn:<id>:<ok>"
+    QStringList order;
 
 signals:
     void SigRemovDev(int nDevId);
@@ -47,27 +42,22 @@ signals:
     void SigConnChanged(int nDevId, bool bStat);
 };
 
-// Runs test code in the worker thread. The hand-over uses standard mutexes rather than a
-// functor posted through Qt, so that ThreadSanitizer (which cannot see Qt's own event
-// queue locking) sees the ordering.
+// Runs test code in the worker thread. The hand-over uses standard mutexes, not a functor
+// posted through Qt, so that ThreadSanitizer (blind to Qt's event-queue locking) sees it.
 class WorkerJobs : public QObject {
     Q_OBJECT
 public:
-    // Queues `fn`, wakes the worker thread and waits until `fn` has run there.
     void Run(const std::function<void()> &fn);
-
 public slots:
     void RunPending();
 };
 
-// The debug message channel, recorded from every thread.
-class DebugLines {
-public:
-    static void Install();
-    static void Clear();
-    static QStringList Lines();
-    static int Count(const QString &line);
-};
+// Every debug line of the process, from any thread.
+namespace debuglines {
+void Clear();
+QStringList All();
+int Count(const QString &line);
+}  // namespace debuglines
 
 class WorkerTest : public ::testing::Test {
 protected:
@@ -75,27 +65,22 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Creates the worker and its thread as the main window does and waits for Init.
-    void StartWorker();
-    // Quits the thread; the worker deletes itself (releasing the library), then the thread.
-    void StopWorker();
-
     Meter Plug(const std::string &port, simmeter::MeterConfig cfg = {});
     // Processes the test thread's events until `condition` holds or `timeoutMs` passes.
     static bool WaitUntil(const std::function<bool()> &condition, int timeoutMs);
-    // Emits SigScanDev and waits for SigScanFinish.
-    bool Scan(int timeoutMs = 20000);
-    // Scans, then connects `id` and waits until it streams into its record.
-    bool ConnectStreaming(int id);
-    // Runs `fn` in the worker thread and waits for it.
-    void InWorker(const std::function<void()> &fn);
+    bool Scan(int timeoutMs = 20000);  // SigScanDev, then wait for SigScanFinish
+    bool ConnectStreaming(int id);     // scan if needed, SigOpenDev, wait for samples
+    void InWorker(const std::function<void()> &fn) { jobs->Run(fn); }
 
     DevManage *manager = DevManage::Instance();
     OpticalDev *worker = nullptr;
     QThread *thread = nullptr;
+    std::unique_ptr<WorkerJobs> jobs;
     std::unique_ptr<Relay> relay;
-    std::unique_ptr<WorkerJobs> jobs;  // lives in the worker thread while it runs
-    std::unique_ptr<QSignalSpy> removed, added, finished, opened, connChanged;
+    std::unique_ptr<QSignalSpy> added, finished, connChanged;
+
+private:
+    void ClearManager();
 };
 
 }  // namespace workertest
