@@ -57,7 +57,7 @@ class UsbfsDevice {
  private:
   struct Urb {
     UMockdevIoctlData* urb = nullptr;     // resolved struct usbdevfs_urb (one reference held)
-    UMockdevIoctlData* buffer = nullptr;  // its resolved buffer, or null (borrowed from urb)
+    UMockdevIoctlData* buffer = nullptr;  // its resolved buffer (one reference), or null
     unsigned long addr = 0;               // the URB's address in the client
     uint8_t type = 0, endpoint = 0;
     int length = 0;
@@ -82,6 +82,9 @@ class UsbfsDevice {
   void PumpLocked();
   void FillInLocked();
   void UpdateGateLocked();
+  // Writes status, length and data into the client's URB (on the worker thread, while the
+  // client waits in a reap).
+  void ApplyCompletion(Urb& u);
   void ReleaseUrb(Urb& u);
   void PumpLoop();
 
