@@ -261,6 +261,38 @@ TEST_F(VirtualBusTest, StalledInEndpointFailsUntilClearHalt) {
   EXPECT_TRUE(h.Await(cmd::kReadDevName));
 }
 
+TEST_F(VirtualBusTest, ReplyFaultsReachTheHostAsTheMeterSendsThem) {
+  auto m = Plug("1-1");
+  ASSERT_TRUE(WaitFor([&] { return Listed(m); }));
+  Host h(m);
+  ASSERT_TRUE(h.ok());
+  FaultConfig f;
+  f.splitFrames = true;
+  f.garbageBytes = 2;
+  m->SetFaults(f);
+  h.Write(wire::EncodeRequest(cmd::kGetAverage));
+  Bytes first, second;
+  ASSERT_TRUE(WaitFor([&] { return h.Read(&first) != 0; }));
+  ASSERT_TRUE(WaitFor([&] { return h.Read(&second) != 0; }));
+  // Two transfers: noise and the first half of the 12-byte frame, then the rest.
+  ASSERT_EQ(first.size(), 2u + 6u);
+  EXPECT_EQ(first[2], 0xAA);
+  EXPECT_EQ(first[3], 0x55);
+  ASSERT_EQ(second.size(), 6u);
+  Bytes joined = first;
+  joined.insert(joined.end(), second.begin(), second.end());
+  const auto r = wire::DecodeReplies(joined);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_TRUE(r[0].checksumOk);
+
+  f = {};
+  f.silent = true;
+  m->SetFaults(f);
+  h.Write(wire::EncodeRequest(cmd::kGetAverage));
+  EXPECT_FALSE(h.Await(cmd::kGetAverage, 100ms));
+  EXPECT_EQ(m->Model().ReceivedCount(cmd::kGetAverage), 2u);
+}
+
 TEST_F(VirtualBusTest, UnplugWhileReadingEndsTheReadWithNoDevice) {
   auto m = Plug("1-2");
   ASSERT_TRUE(WaitFor([&] { return Listed(m); }));
