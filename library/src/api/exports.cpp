@@ -7,8 +7,8 @@
 #include "protocol/commands.h"
 #include "usb/usb_device.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
+#include <mutex>
+#include <shared_mutex>
 
 #include <algorithm>
 #include <cstring>
@@ -30,7 +30,7 @@ constexpr int kMaxPayload = 0xFFFE;
 template <typename F>
 int WithDevice(int id, int missing, F&& f) {
   Registry& registry = Registry::Instance();
-  QReadLocker lock(&registry.lock);
+  std::shared_lock<WriterPreferringLock> lock(registry.lock);
   DevThread* device = registry.Find(id);
   if (!device) return missing;
   return f(*device);
@@ -97,7 +97,7 @@ int scanDev(int* ids, int count) {
 
   Registry& registry = Registry::Instance();
   {
-    QWriteLocker lock(&registry.lock);
+    std::unique_lock<WriterPreferringLock> lock(registry.lock);
     for (auto it = registry.devices.begin(); it != registry.devices.end();) {
       if (std::find(foundIds.begin(), foundIds.end(), it->first) == foundIds.end()) {
         it = registry.devices.erase(it);  // stops its loop, closes its handle
@@ -108,7 +108,7 @@ int scanDev(int* ids, int count) {
     if (static_cast<int>(registry.devices.size()) >= Registry::kMaxDevices) return Registry::kMaxDevices;
   }
   for (int id : foundIds) {
-    QWriteLocker lock(&registry.lock);
+    std::unique_lock<WriterPreferringLock> lock(registry.lock);
     if (registry.devices.count(id)) continue;
     registry.devices.emplace(id, std::make_unique<DevThread>(std::make_unique<UsbDevice>(id), id));
     if (static_cast<int>(registry.devices.size()) >= Registry::kMaxDevices) return Registry::kMaxDevices;
@@ -119,7 +119,7 @@ int scanDev(int* ids, int count) {
 int releaseDev(void) {
   Registry& registry = Registry::Instance();
   {
-    QWriteLocker lock(&registry.lock);
+    std::unique_lock<WriterPreferringLock> lock(registry.lock);
     registry.devices.clear();
   }
   ShutdownUsb();

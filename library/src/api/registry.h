@@ -7,7 +7,7 @@
 
 #include "device/dev_thread.h"
 
-#include <QReadWriteLock>
+#include "sync/rw_lock.h"
 
 #include <map>
 #include <memory>
@@ -17,7 +17,7 @@ namespace tessivar {
 struct Registry {
   static constexpr int kMaxDevices = TESSIVAR_MAX_DEVICES;
 
-  QReadWriteLock lock;  // guards devices
+  WriterPreferringLock lock;  // guards devices
   std::map<int, std::unique_ptr<DevThread>> devices;
 
   static Registry& Instance();

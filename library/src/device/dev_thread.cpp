@@ -42,7 +42,7 @@ DevThread::DevThread(std::unique_ptr<UsbDevice> usb, int id)
     : usb_(std::move(usb)), id_(id), heartbeatFrame_(MakeFrame(CmdHeartbeat, nullptr, 0)) {}
 
 DevThread::~DevThread() {
-  QMutexLocker lock(&openMutex_);
+  std::lock_guard<std::mutex> lock(openMutex_);
   StopAndWait();
   usb_.reset();
 }
@@ -53,14 +53,16 @@ void DevThread::StopAndWait() {
   // USB handle go while the loop may still use it: if the first 300 ms were not enough
   // (a write blocked up to its bounded time-out), keep waiting.
   if (!wait(300)) wait();
+  std::lock_guard<std::mutex> ended(loopMutex_);
 }
 
 bool DevThread::Open() {
-  QMutexLocker lock(&openMutex_);
+  std::lock_guard<std::mutex> lock(openMutex_);
   if (running_.load()) return true;
   // A loop that ended by itself (no calibration in time) may still be finishing its
   // final exchange; it must be gone before the handle is reopened.
   wait();
+  { std::lock_guard<std::mutex> ended(loopMutex_); }
   const bool ok = usb_->OpenById();
   if (ok) {
     running_.store(true);
@@ -75,7 +77,7 @@ bool DevThread::Open() {
 }
 
 void DevThread::Close() {
-  QMutexLocker lock(&openMutex_);
+  std::lock_guard<std::mutex> lock(openMutex_);
   StopAndWait();
   usb_->Close();
   log::Info(QString::fromUtf8("<<<<------------关闭设备------------>>>>"), id_);
@@ -83,7 +85,7 @@ void DevThread::Close() {
 }
 
 void DevThread::QueueFrame(const QByteArray& frame) {
-  QMutexLocker lock(&sendMutex_);
+  std::lock_guard<std::mutex> lock(sendMutex_);
   sendQueue_.append(frame);
 }
 
@@ -95,7 +97,7 @@ bool DevThread::QueueRequest(uint16_t code, const void* data, int len) {
 }
 
 void DevThread::RemoveReply(uint16_t code) {
-  QMutexLocker lock(&replyMutex_);
+  std::lock_guard<std::mutex> lock(replyMutex_);
   replies_.remove(code);
 }
 
@@ -109,7 +111,7 @@ int DevThread::SendCommand(uint16_t code, const void* data, int len, int budget)
   if (budget <= 0) return TESSIVAR_ERR_NO_REPLY;
   for (int i = 0; i < budget; ++i) {
     {
-      QMutexLocker lock(&replyMutex_);
+      std::lock_guard<std::mutex> lock(replyMutex_);
       if (replies_.remove(code) > 0) return TESSIVAR_OK;
     }
     QThread::msleep(1);
@@ -124,7 +126,7 @@ int DevThread::Query(uint16_t code, void* destination, int capacity, int budget)
   QueueFrame(frame);
   for (int i = 0; i < budget; ++i) {
     {
-      QMutexLocker lock(&replyMutex_);
+      std::lock_guard<std::mutex> lock(replyMutex_);
       auto it = replies_.find(code);
       if (it != replies_.end()) {
         const int n = qMin(it->size(), capacity);
@@ -140,7 +142,7 @@ int DevThread::Query(uint16_t code, void* destination, int capacity, int budget)
 }
 
 int DevThread::TakePower(PowerData* out, int count) {
-  QMutexLocker lock(&powerMutex_);
+  std::lock_guard<std::mutex> lock(powerMutex_);
   const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), powerQueue_.size()));
   std::copy_n(powerQueue_.begin(), n, out);
   powerQueue_.erase(powerQueue_.begin(), powerQueue_.begin() + n);
@@ -148,18 +150,18 @@ int DevThread::TakePower(PowerData* out, int count) {
 }
 
 bool DevThread::HasBaseParam() const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   return baseSet_;
 }
 
 void DevThread::CopyBaseParam(uint8_t out[kBaseParamExportSize]) const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   const uint16_t words[4] = {base_.startNm, base_.endNm, base_.adcLow, base_.adcHigh};
   std::memcpy(out, words, sizeof words);
 }
 
 void DevThread::CopyLevelRecord(uint8_t out[kLevelRecordSize]) const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   for (int r = 0; r < kRangeCount; ++r) {
     std::memcpy(out + 16 * r, &levels_[r].k, 8);
     std::memcpy(out + 16 * r + 8, &levels_[r].b, 8);
@@ -167,28 +169,28 @@ void DevThread::CopyLevelRecord(uint8_t out[kLevelRecordSize]) const {
 }
 
 BaseParam DevThread::Base() const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   return base_;
 }
 
 int DevThread::SpecCount() const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   return spec_.Count();
 }
 
 void DevThread::CopySpecExport(uint8_t* out) const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   WriteSpecExport(spec_, out);
 }
 
 void DevThread::CopyCalibrationDate(char out[kCalibrationDateSize]) const {
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   std::memcpy(out, calibrationDate_, kCalibrationDateSize);
 }
 
 int DevThread::SetCoefWavelength(float nm) {
   if (!inited_.load()) return TESSIVAR_ERR_NOT_INITED;
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   if (spec_.Count() == 0) {
     coefficient_.store(1.0f);
     return TESSIVAR_OK;
@@ -209,6 +211,7 @@ double DevThread::TakeUncorrectedAsZero() {
 // ---- device thread ----------------------------------------------------------------
 
 void DevThread::run() {
+  std::lock_guard<std::mutex> loopGuard(loopMutex_);
   log::Info(QString::fromUtf8("启动设备线程"), id_);
   QThread::msleep(kStartDelayMs);
 
@@ -242,11 +245,11 @@ void DevThread::run() {
   initFlags_ = 0;
   inited_.store(false);
   {
-    QMutexLocker lock(&sendMutex_);
+    std::lock_guard<std::mutex> lock(sendMutex_);
     sendQueue_.clear();
   }
   {
-    QMutexLocker lock(&replyMutex_);
+    std::lock_guard<std::mutex> lock(replyMutex_);
     replies_.clear();
   }
   rx_.Clear();
@@ -277,7 +280,7 @@ void DevThread::SendStep(qint64 now) {
   if (now - lastSend_ < kSendSpacingMs) return;
   QByteArray frame;
   {
-    QMutexLocker lock(&sendMutex_);
+    std::lock_guard<std::mutex> lock(sendMutex_);
     if (recoverySent_ && now - lastSend_ < kRecoverySuppressMs) {
       // A recovery request is already out and nothing came back yet: more of them
       // would not help.
@@ -337,7 +340,7 @@ void DevThread::AnalyzeFrame(const uint8_t* frame, int size) {
 
 void DevThread::StoreReply(uint16_t code, const uint8_t* payload, int len) {
   QByteArray copy = len > 0 ? QByteArray(reinterpret_cast<const char*>(payload), len) : QByteArray();
-  QMutexLocker lock(&replyMutex_);
+  std::lock_guard<std::mutex> lock(replyMutex_);
   replies_.insert(code, copy);
 }
 
@@ -354,7 +357,7 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
         return true;
       }
       {
-        QMutexLocker lock(&calMutex_);
+        std::lock_guard<std::mutex> lock(calMutex_);
         base_ = base;
         baseSet_ = true;
       }
@@ -369,7 +372,7 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
         return true;
       }
       {
-        QMutexLocker lock(&calMutex_);
+        std::lock_guard<std::mutex> lock(calMutex_);
         levels_ = levels;
       }
       log::Info(LevelTableLogText(levels), id_);
@@ -384,7 +387,7 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
       }
       const int n = spec.Count();
       {
-        QMutexLocker lock(&calMutex_);
+        std::lock_guard<std::mutex> lock(calMutex_);
         spec_ = std::move(spec);
       }
       log::Info(QString::fromUtf8("获取探头光谱校准参数信息成功, 光谱数: %1").arg(n), id_);
@@ -397,14 +400,14 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
       if (len >= 8) {
         double offset;
         std::memcpy(&offset, payload, 8);
-        QMutexLocker lock(&calMutex_);
+        std::lock_guard<std::mutex> lock(calMutex_);
         probeOffset_ = offset;
       }
       initFlags_ |= 0x10;
       return true;
     }
     case CmdGetCalibrationDate: {
-      QMutexLocker lock(&calMutex_);
+      std::lock_guard<std::mutex> lock(calMutex_);
       std::memset(calibrationDate_, 0, sizeof calibrationDate_);
       std::memcpy(calibrationDate_, payload, static_cast<std::size_t>(qBound(0, len, kCalibrationDateSize)));
       initFlags_ |= 0x20;
@@ -419,7 +422,7 @@ void DevThread::CheckInitDone() {
   if (initFlags_ != kAllInitFlags) return;
   inited_.store(true);
   log::Info(QString::fromUtf8("初始化校准参数成功"), id_);
-  QMutexLocker lock(&calMutex_);
+  std::lock_guard<std::mutex> lock(calMutex_);
   if (spec_.Count() == 0) {
     coefficient_.store(1.0f);
     return;
@@ -445,7 +448,7 @@ void DevThread::AddPowerData(const uint8_t* payload, int len) {
   LevelPair level;
   double probeOffset;
   {
-    QMutexLocker lock(&calMutex_);
+    std::lock_guard<std::mutex> lock(calMutex_);
     level = levels_[sample.range - 1];
     probeOffset = probeOffset_;
   }
@@ -454,7 +457,7 @@ void DevThread::AddPowerData(const uint8_t* payload, int len) {
   uncorrectedPower_.store(value.uncorrected);
   bool dropped = false;
   {
-    QMutexLocker lock(&powerMutex_);
+    std::lock_guard<std::mutex> lock(powerMutex_);
     if (powerQueue_.size() > kPowerQueueCap) {
       powerQueue_.pop_front();
       dropped = true;

@@ -6,7 +6,9 @@
 // Callers on other threads meet the device thread only in the send queue, the reply
 // table, the power queue and the calibration values, each behind its own mutex. Lock
 // order: the registry lock (held by the exports) is outermost; inside it at most one of
-// openMutex, sendMutex, replyMutex, powerMutex, calMutex is held at a time, never while
+// openMutex, sendMutex, replyMutex, powerMutex, calMutex (loopMutex is
+// held by the device thread alone while it runs, and taken by Open and Close only after
+// the thread has ended) is held at a time, never while
 // sleeping or doing a USB transfer.
 #pragma once
 
@@ -17,7 +19,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
-#include <QMutex>
+#include <mutex>
 #include <QThread>
 
 #include <tessivar/tessivar.h>
@@ -101,18 +103,21 @@ class DevThread : public QThread, private RxEvents {
   std::unique_ptr<UsbDevice> usb_;
   const int id_;
 
-  QMutex openMutex_;  // serialises Open, Close and destruction
+  std::mutex openMutex_;  // serialises Open, Close and destruction
+  // Held by run() for the whole loop. Taking it after QThread::wait proves, also to the
+  // sanitizers (which do not see Qt's own hand-over), that the loop is over.
+  std::mutex loopMutex_;
 
-  QMutex sendMutex_;  // guards sendQueue_
+  std::mutex sendMutex_;  // guards sendQueue_
   QList<QByteArray> sendQueue_;
 
-  QMutex replyMutex_;  // guards replies_: latest reply payload per command code
+  std::mutex replyMutex_;  // guards replies_: latest reply payload per command code
   QMap<int, QByteArray> replies_;
 
-  QMutex powerMutex_;  // guards powerQueue_: oldest first, at most 401 records
+  std::mutex powerMutex_;  // guards powerQueue_: oldest first, at most 401 records
   std::deque<PowerData> powerQueue_;
 
-  mutable QMutex calMutex_;  // guards the calibration values below
+  mutable std::mutex calMutex_;  // guards the calibration values below
   BaseParam base_;
   bool baseSet_ = false;
   LevelTable levels_{};

@@ -3,7 +3,7 @@
 #include "usb/port_id.h"
 
 #include <QDebug>
-#include <QMutex>
+#include <mutex>
 
 #include <atomic>
 
@@ -12,13 +12,13 @@
 namespace tessivar {
 namespace {
 
-QMutex g_usbInitMutex;
+std::mutex g_usbInitMutex;
 bool g_usbInited = false;  // guarded by g_usbInitMutex
 std::atomic<int> g_matchVendorId{0};
 std::atomic<int> g_matchProductId{0};
 
 bool StartUsb() {
-  QMutexLocker lock(&g_usbInitMutex);
+  std::lock_guard<std::mutex> lock(g_usbInitMutex);
   if (!g_usbInited) {
     const int r = libusb_init(nullptr);
     if (r != 0) {
@@ -42,7 +42,7 @@ void SetMatchIds(int vendorId, int productId) {
 }
 
 void ShutdownUsb() {
-  QMutexLocker lock(&g_usbInitMutex);
+  std::lock_guard<std::mutex> lock(g_usbInitMutex);
   if (g_usbInited) libusb_exit(nullptr);
   g_usbInited = false;
 }
