@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <spdlog/spdlog.h>
+
 namespace {
 
 QByteArray ReadAll(const QString& path) {
@@ -79,6 +81,16 @@ TEST_F(LogFile, ShutdownMakesLoggingANoOp) {
   tessivar::log::Flush();
   EXPECT_FALSE(ReadAll(Path()).contains("after shutdown"));
   EXPECT_FALSE(tessivar::log::IsOpen());
+}
+
+TEST_F(LogFile, ShuttingDownLeavesTheHostProgramsLoggersAlone) {
+  auto host = std::make_shared<spdlog::logger>("hostLogger");
+  spdlog::register_logger(host);
+  ASSERT_EQ(openLog(dir.path().toUtf8().constData()), 0);
+  tessivar::log::Shutdown();
+  EXPECT_EQ(spdlog::get("hostLogger"), host);
+  EXPECT_EQ(spdlog::get("quorvexLogger"), nullptr);
+  spdlog::drop("hostLogger");
 }
 
 TEST(HexDump, UpperCasePairsSeparatedBySpaces) {

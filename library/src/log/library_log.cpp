@@ -85,7 +85,9 @@ void Shutdown() {
   if (!g_logOpen.exchange(false, std::memory_order_acq_rel)) return;
   if (auto logger = std::atomic_load(&g_logger)) logger->flush();
   std::atomic_store(&g_logger, std::shared_ptr<spdlog::logger>());
-  spdlog::shutdown();
+  // Only our logger: spdlog's registry is shared with the host program, whose own loggers
+  // must survive the library's shut-down. The file closes with the last reference.
+  spdlog::drop(kLoggerName);
 }
 
 bool IsOpen() { return g_logOpen.load(std::memory_order_acquire); }
