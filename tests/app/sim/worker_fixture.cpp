@@ -1,7 +1,6 @@
 #include "worker_fixture.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QThread>
@@ -156,9 +155,6 @@ void WorkerTest::TearDown()
 
 Meter WorkerTest::Plug(const std::string &port, simmeter::MeterConfig cfg)
 {
-    // Unplugging the last meter of a bus can take the bus's node directory with it.
-    QDir().mkpath(QString::fromStdString(simmeter::VirtualBus::Instance().RootDir()) +
-                  QStringLiteral("/dev/bus/usb/001"));
     return simmeter::VirtualBus::Instance().Plug(port, std::move(cfg));
 }
 
