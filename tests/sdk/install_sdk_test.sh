@@ -71,7 +71,15 @@ make -s -C "$work/make-examples" CFLAGS="-O2 -Wall -Werror $cflags" >"$work/make
   { cat "$work/make.log" >&2; fail "building the examples with their Makefile"; }
 [[ -x $work/make-examples/stream_to_file ]] || fail "Makefile did not build stream_to_file"
 
-# 3. The installed programs find the installed library (RUNPATH or the linker's default).
+# 3. The installed tool finds the installed library by itself; the examples built with
+#    pkg-config need the usual library path.
+"$prefix/bin/tessivar" --version | grep -q '^tessivar 1\.' || fail "installed tessivar does not run"
+set +e
+"$prefix/bin/tessivar" scan 2>"$work/scan.err"
+status=$?
+set -e
+[[ $status == 1 && $(cat "$work/scan.err") == "No meter found." ]] ||
+  fail "installed tessivar scan without a meter: status $status, $(cat "$work/scan.err")"
 export LD_LIBRARY_PATH=$libdir
 "$work/scan_read_pc" >/dev/null 2>&1 && fail "scan_read without a meter must exit 1"
 
