@@ -1,6 +1,10 @@
 // The virtual bus seen through the real libusb: enumeration and port numbers, bulk round
 // trips, streaming, stalls, unplug and replug.
+#include <fcntl.h>
 #include <libusb-1.0/libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -177,6 +181,44 @@ TEST_F(VirtualBusTest, TwoMetersOnOneHubAreListedInDeviceListOrder) {
     EXPECT_EQ(again[0].ports, first[0].ports);
     EXPECT_EQ(again[1].ports, first[1].ports);
   }
+}
+
+TEST_F(VirtualBusTest, KnowsWhetherAHostHasTheMeterOpen) {
+  auto m = Plug("1-1");
+  ASSERT_TRUE(WaitFor([&] { return Listed(m); }));
+  EXPECT_FALSE(m->IsOpenByHost());
+  {
+    Host h(m);
+    ASSERT_TRUE(h.ok());
+    EXPECT_TRUE(WaitFor([&] { return m->IsOpenByHost(); }));
+  }
+  EXPECT_TRUE(WaitFor([&] { return !m->IsOpenByHost(); }));
+}
+
+TEST_F(VirtualBusTest, AHostThatVanishesWithAReadInFlightLeavesNothingForTheNext) {
+  auto m = Plug("1-1");
+  ASSERT_TRUE(WaitFor([&] { return Listed(m); }));
+  {
+    // A host that submits a read and goes away without reaping it (as a killed process).
+    const int fd = open(m->DevNode().c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    static uint8_t buf[64];
+    static usbdevfs_urb urb{};
+    urb.type = USBDEVFS_URB_TYPE_BULK;
+    urb.endpoint = kMeterInEndpoint;
+    urb.buffer = buf;
+    urb.buffer_length = sizeof buf;
+    ASSERT_EQ(ioctl(fd, USBDEVFS_SUBMITURB, &urb), 0);
+    close(fd);
+  }
+  EXPECT_TRUE(WaitFor([&] { return !m->IsOpenByHost(); }));
+  Host h(m);
+  ASSERT_TRUE(h.ok());
+  h.Write(wire::EncodeRequest(cmd::kReadDevName));  // its reply must not go to the dead read
+  auto r = h.Await(cmd::kReadDevName);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(std::string(r->payload.begin(), r->payload.end()).c_str(),
+            m->Model().Identity().devName);
 }
 
 TEST_F(VirtualBusTest, BulkRoundTripAnswersRequests) {

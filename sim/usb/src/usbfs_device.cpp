@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -80,10 +81,7 @@ UsbfsDevice::~UsbfsDevice() {
     g_signal_handlers_disconnect_by_data(handler_, this);
     g_object_unref(handler_);
   }
-  for (auto* c : clients_) {
-    g_signal_handlers_disconnect_by_data(c, this);
-    g_object_unref(c);
-  }
+  for (auto* c : clients_) g_object_unref(c);
   if (gateFd_ >= 0) rawio::Close(gateFd_);
 }
 
@@ -137,9 +135,10 @@ void UsbfsDevice::Kick() {
   cv_.notify_all();
 }
 
-bool UsbfsDevice::HasClients() const {
+bool UsbfsDevice::HasClients() {
   std::lock_guard<std::mutex> lock(mu_);
-  return connectedClients_ > 0;
+  PruneClientsLocked();
+  return !clients_.empty();
 }
 
 UsbCounters UsbfsDevice::Counters() const {
@@ -153,34 +152,43 @@ void UsbfsDevice::OnClientConnectedThunk(UMockdevIoctlBase*, UMockdevIoctlClient
                                          gpointer self) {
   auto* d = static_cast<UsbfsDevice*>(self);
   std::lock_guard<std::mutex> lock(d->mu_);
+  // A client that went away (closed the node, or died) leaves its URBs behind; they must
+  // never be handed to the next one.
+  d->PruneClientsLocked();
   g_object_ref(client);
   d->clients_.push_back(client);
-  ++d->connectedClients_;
-  // "client-vanished" is not emitted by this umockdev; the property change is.
-  g_signal_connect(client, "notify::connected", G_CALLBACK(OnClientNotifyThunk), self);
 }
 
-void UsbfsDevice::OnClientNotifyThunk(GObject* obj, GParamSpec*, gpointer self) {
-  auto* d = static_cast<UsbfsDevice*>(self);
-  auto* client = reinterpret_cast<UMockdevIoctlClient*>(obj);
-  if (umockdev_ioctl_client_get_connected(client)) return;
-  std::lock_guard<std::mutex> lock(d->mu_);
-  if (d->connectedClients_ > 0) --d->connectedClients_;
-  if (d->reaper_ == client) {
-    g_object_unref(d->reaperSlot_);
-    g_object_unref(d->reaper_);
-    d->reaperSlot_ = nullptr;
-    d->reaper_ = nullptr;
+void UsbfsDevice::PruneClientsLocked() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    UMockdevIoctlClient* c = *it;
+    // This umockdev clears "connected" when the client's socket closes, without a
+    // notification or "client-vanished", so it is polled here.
+    if (umockdev_ioctl_client_get_connected(c)) {
+      ++it;
+      continue;
+    }
+    for (auto* q : {&pendingIn_, &completed_}) {
+      for (auto u = q->begin(); u != q->end();) {
+        if (u->owner == c) {
+          ReleaseUrb(*u);
+          u = q->erase(u);
+        } else {
+          ++u;
+        }
+      }
+    }
+    if (reaper_ == c) {
+      g_object_unref(reaperSlot_);
+      g_object_unref(reaper_);
+      reaperSlot_ = nullptr;
+      reaper_ = nullptr;
+    }
+    g_object_unref(c);
+    it = clients_.erase(it);
   }
-  if (d->connectedClients_ == 0) {
-    // Nobody holds the node open: forget unreaped URBs, reset the endpoints.
-    for (auto& u : d->pendingIn_) d->ReleaseUrb(u);
-    for (auto& u : d->completed_) d->ReleaseUrb(u);
-    d->pendingIn_.clear();
-    d->completed_.clear();
-    d->inHalted_ = d->outHalted_ = false;
-    d->UpdateGateLocked();
-  }
+  if (clients_.empty()) inHalted_ = outHalted_ = false;
+  UpdateGateLocked();
 }
 
 // ---------------------------------------------------------------- ioctls
@@ -323,6 +331,7 @@ gboolean UsbfsDevice::OnIoctl(UMockdevIoctlClient* client) {
 void UsbfsDevice::SubmitLocked(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   if (unplugged_) return Complete(client, -1, ENODEV);
   Urb u;
+  u.owner = client;
   u.addr = ArgValue(arg);
   u.urb = Resolve(arg, 0, sizeof(struct usbdevfs_urb));
   if (!u.urb) return Complete(client, -1, EFAULT);
@@ -404,9 +413,11 @@ void UsbfsDevice::SubmitLocked(UMockdevIoctlClient* client, UMockdevIoctlData* a
 void UsbfsDevice::ReapLocked(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool block) {
   UMockdevIoctlData* slot = Resolve(arg, 0, sizeof(void*));
   if (!slot) return Complete(client, -1, EFAULT);
-  if (!completed_.empty()) {
-    Urb u = std::move(completed_.front());
-    completed_.pop_front();
+  auto own = std::find_if(completed_.begin(), completed_.end(),
+                          [client](const Urb& u) { return u.owner == client; });
+  if (own != completed_.end()) {
+    Urb u = std::move(*own);
+    completed_.erase(own);
     ApplyCompletion(u);
     umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
     Complete(client, 0, 0);
@@ -428,14 +439,17 @@ void UsbfsDevice::ReapLocked(UMockdevIoctlClient* client, UMockdevIoctlData* arg
 }
 
 bool UsbfsDevice::CompleteReaperLocked() {
-  if (!reaper_ || (completed_.empty() && !unplugged_)) return false;
+  if (!reaper_) return false;
   UMockdevIoctlClient* c = reaper_;
+  auto own = std::find_if(completed_.begin(), completed_.end(),
+                          [c](const Urb& u) { return u.owner == c; });
+  if (own == completed_.end() && !unplugged_) return false;
   UMockdevIoctlData* slot = reaperSlot_;
   reaper_ = nullptr;
   reaperSlot_ = nullptr;
-  if (!completed_.empty()) {
-    Urb u = std::move(completed_.front());
-    completed_.pop_front();
+  if (own != completed_.end()) {
+    Urb u = std::move(*own);
+    completed_.erase(own);
     ApplyCompletion(u);
     umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
     Complete(c, 0, 0);
@@ -451,7 +465,7 @@ bool UsbfsDevice::CompleteReaperLocked() {
 void UsbfsDevice::DiscardLocked(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   const unsigned long addr = ArgValue(arg);
   for (auto it = pendingIn_.begin(); it != pendingIn_.end(); ++it) {
-    if (it->addr != addr) continue;
+    if (it->addr != addr || it->owner != client) continue;
     Urb u = std::move(*it);
     pendingIn_.erase(it);
     u.status = -ENOENT;
@@ -515,6 +529,16 @@ void UsbfsDevice::PumpLocked() {
 
 void UsbfsDevice::FillInLocked() {
   while (!pendingIn_.empty() && !inQueue_.empty()) {
+    UMockdevIoctlClient* owner = pendingIn_.front().owner;
+    if (!umockdev_ioctl_client_get_connected(owner)) {
+      // Never pour data into the read of a host that is gone.
+      PruneClientsLocked();
+      if (!pendingIn_.empty() && pendingIn_.front().owner == owner) {
+        ReleaseUrb(pendingIn_.front());
+        pendingIn_.pop_front();
+      }
+      continue;
+    }
     Urb u = std::move(pendingIn_.front());
     pendingIn_.pop_front();
     const size_t cap = static_cast<size_t>(u.length);

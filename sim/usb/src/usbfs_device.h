@@ -46,7 +46,8 @@ class UsbfsDevice {
   void Disconnect();
   // New model input or settings: re-evaluate when output is due.
   void Kick();
-  bool HasClients() const;
+  // True while some client has the node open (polled; see PruneClientsLocked).
+  bool HasClients();
   const std::string& DevNode() const { return devnode_; }
   UsbCounters Counters() const;
 
@@ -56,6 +57,7 @@ class UsbfsDevice {
 
  private:
   struct Urb {
+    UMockdevIoctlClient* owner = nullptr;  // the client that submitted it (in clients_)
     UMockdevIoctlData* urb = nullptr;     // resolved struct usbdevfs_urb (one reference held)
     UMockdevIoctlData* buffer = nullptr;  // its resolved buffer (one reference), or null
     unsigned long addr = 0;               // the URB's address in the client
@@ -70,7 +72,6 @@ class UsbfsDevice {
 
   static gboolean OnIoctlThunk(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self);
   static void OnClientConnectedThunk(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self);
-  static void OnClientNotifyThunk(GObject*, GParamSpec*, gpointer self);
   gboolean OnIoctl(UMockdevIoctlClient* client);
 
   // Helpers below assume mu_ is held.
@@ -82,6 +83,8 @@ class UsbfsDevice {
   void PumpLocked();
   void FillInLocked();
   void UpdateGateLocked();
+  // Forgets clients that closed the node, with their URBs.
+  void PruneClientsLocked();
   // Writes status, length and data into the client's URB (on the worker thread, while the
   // client waits in a reap).
   void ApplyCompletion(Urb& u);
@@ -112,8 +115,7 @@ class UsbfsDevice {
   // A client blocked in REAPURB (libusb uses REAPURBNDELAY, this is for completeness).
   UMockdevIoctlClient* reaper_ = nullptr;
   UMockdevIoctlData* reaperSlot_ = nullptr;
-  std::vector<UMockdevIoctlClient*> clients_;  // referenced, with our notify handler
-  int connectedClients_ = 0;
+  std::vector<UMockdevIoctlClient*> clients_;  // every client seen and not yet pruned (ref held)
   UsbCounters counters_;
   std::thread pump_;
 };
