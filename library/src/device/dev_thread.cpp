@@ -225,13 +225,20 @@ void DevThread::run() {
 
   uint8_t buffer[kReadCapacity];
   while (running_.load()) {
+    const qint64 readStart = clock.elapsed();
     const int got = usb_->Read(buffer, kReadCapacity, kReadTimeoutMs);
     if (got > 0) {
       rx_.Append(buffer, got);
-    } else if (got < 0 && clock.elapsed() - lastRecvError_ > kRecvErrorSpacingMs) {
-      lastRecvError_ = clock.elapsed();
-      QueueRequest(CmdRecover);
-      log::Error(QStringLiteral("Error recv data, %1").arg(got), id_);
+    } else if (got < 0) {
+      if (clock.elapsed() - lastRecvError_ > kRecvErrorSpacingMs) {
+        lastRecvError_ = clock.elapsed();
+        QueueRequest(CmdRecover);
+        log::Error(QStringLiteral("Error recv data, %1").arg(got), id_);
+      }
+      // A vanished meter fails every read at once: keep the loop at its read period
+      // instead of spinning a core until the device is closed.
+      const qint64 spent = clock.elapsed() - readStart;
+      if (spent < kReadTimeoutMs) QThread::msleep(static_cast<unsigned long>(kReadTimeoutMs - spent));
     }
     rx_.Process(*this);
     SendStep(clock.elapsed());
