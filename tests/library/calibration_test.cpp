@@ -118,6 +118,21 @@ TEST(PowerFormula, AppliesLevelCoefficientAndOffsets) {
   EXPECT_DOUBLE_EQ(ComputePower(30000, level, 0.8f, first.uncorrected, 2.0).power, 0.0);
 }
 
+TEST(PowerFormula, OnlyRangesOneToEightHaveACalibration) {
+  LevelTable t{};
+  t[0] = {1.0, 0.0};
+  t[7] = {8.0, 0.0};
+  LevelPair p{-1, -1};
+  ASSERT_TRUE(LevelForRange(t, 1, &p));
+  EXPECT_DOUBLE_EQ(p.k, 1.0);
+  ASSERT_TRUE(LevelForRange(t, 8, &p));
+  EXPECT_DOUBLE_EQ(p.k, 8.0);
+  EXPECT_FALSE(LevelForRange(t, 0, &p));
+  EXPECT_FALSE(LevelForRange(t, 9, &p));
+  EXPECT_FALSE(LevelForRange(t, 0xFFFF, &p));
+  EXPECT_DOUBLE_EQ(p.k, 8.0);  // untouched on refusal
+}
+
 TEST(SampleClock, TakesTheWallClockOnceThenFollowsTheTick) {
   SampleClock clock;
   EXPECT_EQ(clock.Stamp(0xFFFFFFF0u, 1000000), 1000000);

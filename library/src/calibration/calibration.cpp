@@ -59,6 +59,12 @@ bool ParsePowerSample(const uint8_t* payload, int len, PowerSample* out) {
   return true;
 }
 
+bool LevelForRange(const LevelTable& table, uint16_t range, LevelPair* out) {
+  if (range < 1 || range > kRangeCount) return false;
+  *out = table[range - 1];
+  return true;
+}
+
 void WriteSpecExport(const SpecTable& table, uint8_t* out) {
   const std::size_t n = table.wavelengths.size();
   if (n == 0) return;

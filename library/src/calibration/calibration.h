@@ -55,6 +55,10 @@ bool ParseLevelTable(const uint8_t* payload, int len, LevelTable* out);
 bool ParseSpecTable(const uint8_t* payload, int len, SpecTable* out);
 bool ParsePowerSample(const uint8_t* payload, int len, PowerSample* out);
 
+// The calibration pair of a sample's range (1..8). False for any other index: there are
+// only eight pairs, and such a sample has no meaning.
+bool LevelForRange(const LevelTable& table, uint16_t range, LevelPair* out);
+
 // Serialises the table as getSpecParam hands it out: n u16 wavelengths, then n floats.
 void WriteSpecExport(const SpecTable& table, uint8_t* out);
 

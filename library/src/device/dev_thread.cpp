@@ -447,17 +447,17 @@ void DevThread::AddPowerData(const uint8_t* payload, int len) {
   }
   // The wall clock is read only for the first sample of an open.
   const int64_t stamp = clock_.Stamp(sample.tick, clock_.HasBase() ? 0 : LocalWallClockMs());
-  if (sample.range < 1 || sample.range > kRangeCount) {
-    // There are only eight calibration pairs; such a sample has no meaning.
-    log::Warn(QStringLiteral("AddPowerData error, range index: %1").arg(sample.range), id_);
-    return;
-  }
   LevelPair level;
   double probeOffset;
+  bool known;
   {
     std::lock_guard<std::mutex> lock(calMutex_);
-    level = levels_[sample.range - 1];
+    known = LevelForRange(levels_, sample.range, &level);
     probeOffset = probeOffset_;
+  }
+  if (!known) {
+    log::Warn(QStringLiteral("AddPowerData error, range index: %1").arg(sample.range), id_);
+    return;
   }
   const PowerValue value =
       ComputePower(sample.raw, level, coefficient_.load(), zeroOffset_.load(), probeOffset);
