@@ -303,7 +303,7 @@ Options (those marked [M:] apply to all meters, or to meter M only, counted from
   --noise [M:]REL        gaussian noise relative to the power (default 0.002)
   --drift [M:]NW_PER_S   linear power drift (default 0)
   --rate [M:]HZ          samples per second while streaming (default 100, at most 20000)
-  --fault [M:]SPEC       switch on a fault, repeatable; SPEC is one of
+  --fault [M:]FAULT      switch on a fault, repeatable; FAULT is one of
                            silent            answer nothing, stream nothing
                            ignore=CODES      do not answer these codes (e.g. 0x1009,0x101D)
                            delay=MS          every reply MS later
@@ -320,7 +320,7 @@ Options (those marked [M:] apply to all meters, or to meter M only, counted from
   --save-delay MS        time the probe parameter save takes (default 300)
   --control PATH         create a FIFO at PATH that takes one command per line:
                            unplug M | replug M | power M NW | noise M REL | rate M HZ
-                           fault M SPEC | faults M none
+                           fault M FAULT | faults M none
   -v, --verbose          tell what is plugged where
   -h, --help             this text
 )";
