@@ -110,10 +110,10 @@ std::optional<uint16_t> ParseCode(const std::string& s) {
   return static_cast<uint16_t>(*v);
 }
 
-bool ApplyFault(const std::string& spec, FaultConfig* f) {
-  const size_t eq = spec.find('=');
-  const std::string name = spec.substr(0, eq);
-  const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+bool ApplyFault(const std::string& fault, FaultConfig* f) {
+  const size_t eq = fault.find('=');
+  const std::string name = fault.substr(0, eq);
+  const std::string value = eq == std::string::npos ? "" : fault.substr(eq + 1);
   const bool hasValue = eq != std::string::npos;
   static const std::map<std::string, bool FaultConfig::*> flags = {
       {"silent", &FaultConfig::silent},
@@ -122,8 +122,8 @@ bool ApplyFault(const std::string& spec, FaultConfig* f) {
       {"oversize", &FaultConfig::oversizeLength},
       {"short-base", &FaultConfig::shortBaseParam},
       {"short-lev", &FaultConfig::shortLevParam},
-      {"invalid-spec", &FaultConfig::invalidSpecTable},
-      {"empty-spec", &FaultConfig::emptySpecTable},
+      {"invalid-spectral", &FaultConfig::invalidSpecTable},
+      {"empty-spectral", &FaultConfig::emptySpecTable},
       {"short-offset", &FaultConfig::shortProbeOffset},
       {"short-date", &FaultConfig::shortCalDate},
       {"stall", &FaultConfig::stallIn},
@@ -312,8 +312,9 @@ Options (those marked [M:] apply to all meters, or to meter M only, counted from
                            garbage=N         N noise bytes before each reply
                            split             each reply split over two IN transfers
                            oversize          the first reply carries length 0xFFFF
-                           short-base short-lev invalid-spec empty-spec short-offset
-                           short-date        malformed calibration replies
+                           short-base short-lev short-offset short-date
+                           invalid-spectral empty-spectral
+                                             malformed calibration replies
                            detector=N        probe state N (2 = attached)
                            stall             the first IN transfer stalls until CLEAR_HALT
   --unplug-after [M:]MS  unplug the meter MS after the program started

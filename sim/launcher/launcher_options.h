@@ -29,8 +29,9 @@ struct Options {
 // Parses argv[1..]. On failure returns nullopt and sets *error.
 std::optional<Options> Parse(const std::vector<std::string>& args, std::string* error);
 
-// Applies one fault spec (see Usage) to `f`; false for an unknown or malformed spec.
-bool ApplyFault(const std::string& spec, FaultConfig* f);
+// Applies one fault, `name` or `name=value` (see Usage), to `f`; false for an unknown
+// name or a malformed value.
+bool ApplyFault(const std::string& fault, FaultConfig* f);
 
 // Parses a command code: decimal or 0x-hex, 0..0xFFFF.
 std::optional<uint16_t> ParseCode(const std::string& s);

@@ -20,12 +20,12 @@ struct Checker : tessivar::RxEvents {
     if (8 + 2 * (len / 2) + 2 != size) std::abort();
     tessivar::BaseParam base;
     tessivar::LevelTable levels;
-    tessivar::SpecTable spec;
+    tessivar::SpecTable spectral;
     tessivar::PowerSample sample;
     tessivar::ParseBaseParam(payload, len, &base);
     tessivar::ParseLevelTable(payload, len, &levels);
-    if (tessivar::ParseSpecTable(payload, len, &spec)) {
-      tessivar::InterpolateCoefficient(spec, 532.0f, 1.0f);
+    if (tessivar::ParseSpecTable(payload, len, &spectral)) {
+      tessivar::InterpolateCoefficient(spectral, 532.0f, 1.0f);
     }
     if (tessivar::ParsePowerSample(payload, len, &sample) && sample.range >= 1 && sample.range <= 8) {
       tessivar::ComputePower(sample.raw, levels[sample.range - 1], 1.0f, 0.0, 0.0);

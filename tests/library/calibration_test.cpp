@@ -66,12 +66,12 @@ TEST(RecordParsers, AcceptOnlyTheRecordLayouts) {
   ASSERT_TRUE(ParseSpecTable(two.data(), 1, &t));
   EXPECT_EQ(t.Count(), 0);
 
-  uint8_t spec[12] = {};
-  WriteSpecExport(Table({400, 500}, {1.0f, 2.0f}), spec);
+  uint8_t spectral[12] = {};
+  WriteSpecExport(Table({400, 500}, {1.0f, 2.0f}), spectral);
   uint16_t nm[2];
   float c[2];
-  std::memcpy(nm, spec, 4);
-  std::memcpy(c, spec + 4, 8);
+  std::memcpy(nm, spectral, 4);
+  std::memcpy(c, spectral + 4, 8);
   EXPECT_EQ(nm[1], 500);
   EXPECT_FLOAT_EQ(c[0], 1.0f);
 

@@ -70,8 +70,8 @@ TEST(LauncherOptions, FaultSpecs) {
   EXPECT_EQ(o->meters[0].unplugAfterMs, -1);
 
   FaultConfig f;
-  for (const char* s : {"silent", "checksum", "garbage=5", "oversize", "invalid-spec",
-                        "empty-spec", "short-lev", "short-offset", "short-date", "stall"}) {
+  for (const char* s : {"silent", "checksum", "garbage=5", "oversize", "invalid-spectral",
+                        "empty-spectral", "short-lev", "short-offset", "short-date", "stall"}) {
     EXPECT_TRUE(ApplyFault(s, &f)) << s;
   }
   EXPECT_TRUE(f.silent && f.badChecksum && f.stallIn && f.shortCalDate);

@@ -463,9 +463,9 @@ TEST_F(ModelFaultTest, MalformedCalibrationReplies) {
   });
   EXPECT_EQ(Ask(cmd::kGetBaseParam).payload.size(), 8u);
   EXPECT_EQ(Ask(cmd::kGetLevParam).payload.size(), 120u);
-  const auto spec = Ask(cmd::kGetSpecParam).payload;
-  ASSERT_EQ(spec.size(), 12u);
-  EXPECT_EQ(wire::GetU16(spec.data()), 2);
+  const auto spectral = Ask(cmd::kGetSpecParam).payload;
+  ASSERT_EQ(spectral.size(), 12u);
+  EXPECT_EQ(wire::GetU16(spectral.data()), 2);
   EXPECT_EQ(Ask(cmd::kGetProbeOffset).payload.size(), 4u);
   EXPECT_EQ(Ask(cmd::kGetCalibrationDate).payload.size(), 6u);
   Set([](FaultConfig& f) { f.emptySpecTable = true; });

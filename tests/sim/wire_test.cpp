@@ -119,9 +119,9 @@ TEST(Calibration, RecordsRoundTripAndRejectWrongSizes) {
   EXPECT_FALSE(BaseRecord::Decode(Bytes(9, 0), 0));
   EXPECT_EQ(LevelRecord::Decode(c.level.Encode()), c.level);
   EXPECT_FALSE(LevelRecord::Decode(Bytes(120, 0)));
-  const Bytes spec = c.spectral.Encode();
-  EXPECT_EQ(spec.size(), 2u + 6 * 701);
-  EXPECT_EQ(SpectralTable::Decode(spec), c.spectral);
+  const Bytes spectral = c.spectral.Encode();
+  EXPECT_EQ(spectral.size(), 2u + 6 * 701);
+  EXPECT_EQ(SpectralTable::Decode(spectral), c.spectral);
   Bytes two = {2, 0};
   two.resize(12, 0);
   EXPECT_FALSE(SpectralTable::Decode(two));  // announces 2 entries, 14 bytes needed

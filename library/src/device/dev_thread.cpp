@@ -387,15 +387,15 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
       return true;
     }
     case CmdGetSpecParam: {
-      SpecTable spec;
-      if (!ParseSpecTable(payload, len, &spec)) {
+      SpecTable spectral;
+      if (!ParseSpecTable(payload, len, &spectral)) {
         log::Info(QString::fromUtf8("获取探头光谱校准参数信息失败"), id_);
         return true;
       }
-      const int n = spec.Count();
+      const int n = spectral.Count();
       {
         std::lock_guard<std::mutex> lock(calMutex_);
-        spec_ = std::move(spec);
+        spec_ = std::move(spectral);
       }
       log::Info(QString::fromUtf8("获取探头光谱校准参数信息成功, 光谱数: %1").arg(n), id_);
       initFlags_ |= 0x08;

@@ -56,13 +56,13 @@ TEST_F(MeterTest, TheCoefficientFollowsTheWavelengthInsideTheProbeRange) {
   EXPECT_EQ(start, 400);
   EXPECT_EQ(end, 600);
 
-  uint8_t spec[32];
-  EXPECT_EQ(getSpecParam(kId13, spec, 17), -4);
-  ASSERT_EQ(getSpecParam(kId13, spec, 18), 18);
+  uint8_t spectral[32];
+  EXPECT_EQ(getSpecParam(kId13, spectral, 17), -4);
+  ASSERT_EQ(getSpecParam(kId13, spectral, 18), 18);
   uint16_t w[3];
   float c[3];
-  std::memcpy(w, spec, 6);
-  std::memcpy(c, spec + 6, 12);
+  std::memcpy(w, spectral, 6);
+  std::memcpy(c, spectral + 6, 12);
   EXPECT_EQ(w[2], 600);
   EXPECT_FLOAT_EQ(c[1], 2.0f);
 
@@ -101,8 +101,8 @@ TEST_F(MeterTest, StartingWavelengthIsClampedAndEmptyTablesGiveOne) {
   EXPECT_FLOAT_EQ(Device(kId13)->Coefficient(), 0.5f);
   EXPECT_FLOAT_EQ(Device(kId112)->Coefficient(), 1.0f);
   EXPECT_EQ(Device(kId112)->SetCoefWavelength(5000.0f), 0);
-  uint8_t spec[8];
-  EXPECT_EQ(getSpecParam(kId112, spec, 0), 0);
+  uint8_t spectral[8];
+  EXPECT_EQ(getSpecParam(kId112, spectral, 0), 0);
 }
 
 TEST_F(MeterTest, RejectedCalibrationRepliesKeepTheMeterFromBecomingReady) {
