@@ -21,63 +21,32 @@
 #define QUORVEX_SYNC_RELEASE(addr) static_cast<void>(addr)
 #endif
 
-class MutexLock {
-public:
-    explicit MutexLock(QMutex *m) : mutex_(m)
-    {
-        mutex_->lock();
-        QUORVEX_SYNC_ACQUIRE(mutex_);
-    }
-    ~MutexLock()
-    {
-        QUORVEX_SYNC_RELEASE(mutex_);
-        mutex_->unlock();
-    }
-    MutexLock(const MutexLock &) = delete;
-    MutexLock &operator=(const MutexLock &) = delete;
-
-private:
-    QMutex *mutex_;
-};
-
+// Locks on construction, unlocks on destruction; `Acquire` is the locking member
+// (lock, lockForRead or lockForWrite) and both Qt locks unlock with unlock().
 // Readers also release: they may publish nothing, but the extra ordering only hides
 // reader-reader overlaps, which are not races.
-class ReadLock {
+template <class Lock, void (Lock::*Acquire)()>
+class AnnotatedLocker {
 public:
-    explicit ReadLock(QReadWriteLock *l) : lock_(l)
+    explicit AnnotatedLocker(Lock *l) : lock_(l)
     {
-        lock_->lockForRead();
+        (lock_->*Acquire)();
         QUORVEX_SYNC_ACQUIRE(lock_);
     }
-    ~ReadLock()
+    ~AnnotatedLocker()
     {
         QUORVEX_SYNC_RELEASE(lock_);
         lock_->unlock();
     }
-    ReadLock(const ReadLock &) = delete;
-    ReadLock &operator=(const ReadLock &) = delete;
+    AnnotatedLocker(const AnnotatedLocker &) = delete;
+    AnnotatedLocker &operator=(const AnnotatedLocker &) = delete;
 
 private:
-    QReadWriteLock *lock_;
+    Lock *lock_;
 };
 
-class WriteLock {
-public:
-    explicit WriteLock(QReadWriteLock *l) : lock_(l)
-    {
-        lock_->lockForWrite();
-        QUORVEX_SYNC_ACQUIRE(lock_);
-    }
-    ~WriteLock()
-    {
-        QUORVEX_SYNC_RELEASE(lock_);
-        lock_->unlock();
-    }
-    WriteLock(const WriteLock &) = delete;
-    WriteLock &operator=(const WriteLock &) = delete;
-
-private:
-    QReadWriteLock *lock_;
-};
+using MutexLock = AnnotatedLocker<QMutex, &QMutex::lock>;
+using ReadLock = AnnotatedLocker<QReadWriteLock, &QReadWriteLock::lockForRead>;
+using WriteLock = AnnotatedLocker<QReadWriteLock, &QReadWriteLock::lockForWrite>;
 
 #endif

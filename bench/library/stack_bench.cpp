@@ -5,6 +5,7 @@
 //   3. idle cost of one open, ready meter.
 // CPU of the library's device threads is read per thread from /proc (they run as
 // "QThread"); the process figure also contains the simulated meter and the bus emulation.
+#include "common/cpu_time.h"
 #include "simmeter/preload.h"
 #include "simmeter/virtual_bus.h"
 
@@ -14,15 +15,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <dirent.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,37 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double CpuSecondsOfThreadsNamed(const std::string& name) {
-  const long ticks = sysconf(_SC_CLK_TCK);
-  double total = 0;
-  DIR* dir = opendir("/proc/self/task");
-  if (!dir) return 0;
-  while (dirent* e = readdir(dir)) {
-    if (e->d_name[0] == '.') continue;
-    const std::string base = std::string("/proc/self/task/") + e->d_name;
-    std::ifstream comm(base + "/comm");
-    std::string threadName;
-    std::getline(comm, threadName);
-    if (threadName != name) continue;
-    std::ifstream stat(base + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) fields >> skip;  // fields 3..13
-    long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    total += double(utime + stime) / ticks;
-  }
-  closedir(dir);
-  return total;
-}
-
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSecondsOfThreadsNamed;
+using bench::ProcessCpuSeconds;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -117,7 +83,7 @@ long StreamAt(simmeter::SimMeter& meter, double rate, double seconds, double* de
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
   simmeter::EnsureUnderPreload(argv);
   simmeter::TightenTimerSlack();
   auto& bus = simmeter::VirtualBus::Instance();

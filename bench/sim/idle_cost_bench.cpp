@@ -7,18 +7,15 @@
 // and nothing else. Prints the share of one core used over the measuring window.
 #include <libusb-1.0/libusb.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/cpu_time.h"
 #include "simmeter/calibration.h"
 #include "simmeter/preload.h"
 #include "simmeter/virtual_bus.h"
@@ -28,25 +25,11 @@
 #include "tessivar/tessivar.h"
 #endif
 
+using bench::ProcessCpuSeconds;
 using namespace simmeter;
 using WallClock = std::chrono::steady_clock;
 
 namespace {
-
-// utime + stime of the whole process, in seconds.
-double ProcessCpuSeconds() {
-  std::ifstream f("/proc/self/stat");
-  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::istringstream in(s.substr(s.rfind(')') + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15; ++i) {
-    in >> field;
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 double Measure(double seconds) {
   const double c0 = ProcessCpuSeconds();

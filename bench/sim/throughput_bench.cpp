@@ -4,39 +4,24 @@
 // samples per second (default 5000), the samples a host reading 4096-byte transfers with a
 // 10 ms time-out receives per second, with the process's CPU share.
 #include <libusb-1.0/libusb.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
+#include "common/cpu_time.h"
 #include "simmeter/calibration.h"
 #include "simmeter/preload.h"
 #include "simmeter/virtual_bus.h"
 #include "simmeter/wire.h"
 
+using bench::ProcessCpuSeconds;
 using namespace simmeter;
 using WallClock = std::chrono::steady_clock;
 
 namespace {
-
-double ProcessCpuSeconds() {
-  std::ifstream f("/proc/self/stat");
-  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::istringstream in(s.substr(s.rfind(')') + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15; ++i) {
-    in >> field;
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 int Write(libusb_device_handle* h, const Bytes& b) {
   int done = 0;

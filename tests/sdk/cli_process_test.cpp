@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "scratch_dir.h"
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -51,11 +53,9 @@ struct Finished {
 class CliProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tessivar-cli-proc.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_TRUE(scratch_.ok());
+        dir_ = scratch_.path();
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
     // Starts argv in a process group of its own, standard output and error into files.
     Child start(const std::vector<std::string>& argv) {
@@ -110,6 +110,7 @@ protected:
         return finish(start(argv));
     }
 
+    ScratchDir scratch_{"tessivar-cli-proc"};
     std::string dir_;
     int serial_ = 0;
 };

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "scratch_dir.h"
 #include "simmeter/virtual_bus.h"
 
 using namespace std::chrono_literals;
@@ -82,14 +83,10 @@ bool endedWithStop(const simmeter::SimMeter& m) {
 class CliSimTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tessivar-cli-test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_TRUE(scratch_.ok());
+        dir_ = scratch_.path();
     }
-    void TearDown() override {
-        simmeter::VirtualBus::Instance().UnplugAll();
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
+    void TearDown() override { simmeter::VirtualBus::Instance().UnplugAll(); }
 
     Meter plug(const std::string& port, double powerNw = 2500.0) {
         Meter m = simmeter::VirtualBus::Instance().Plug(port);
@@ -115,6 +112,7 @@ protected:
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
     std::atomic<bool> stop_{false};
+    ScratchDir scratch_{"tessivar-cli-test"};
     std::string dir_;
 };
 

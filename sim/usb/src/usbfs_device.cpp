@@ -35,6 +35,26 @@ UMockdevIoctlData* Resolve(UMockdevIoctlData* d, size_t offset, size_t len) {
   return r;
 }
 
+// The ioctl argument as a whole T, copied out of or into the caller's memory; false when
+// the caller's pointer cannot be resolved.
+template <class T>
+bool ReadArgument(UMockdevIoctlData* arg, T* out) {
+  UMockdevIoctlData* d = Resolve(arg, 0, sizeof(T));
+  if (!d) return false;
+  std::memcpy(out, d->data, sizeof(T));
+  g_object_unref(d);
+  return true;
+}
+
+template <class T>
+bool WriteArgument(UMockdevIoctlData* arg, const T& value) {
+  UMockdevIoctlData* d = Resolve(arg, 0, sizeof(T));
+  if (!d) return false;
+  std::memcpy(d->data, &value, sizeof(T));
+  g_object_unref(d);
+  return true;
+}
+
 void Complete(UMockdevIoctlClient* c, long res, int err) {
   umockdev_ioctl_client_complete(c, res, err);
 }
@@ -228,21 +248,15 @@ gboolean UsbfsDevice::OnIoctl(UMockdevIoctlClient* client) {
 
   switch (req) {
     case USBDEVFS_GET_CAPABILITIES: {
-      UMockdevIoctlData* d = Resolve(arg, 0, sizeof(uint32_t));
-      if (!d) return Complete(client, -1, EFAULT), TRUE;
       const uint32_t caps = kCaps;
-      std::memcpy(d->data, &caps, sizeof caps);
-      g_object_unref(d);
+      if (!WriteArgument(arg, caps)) return Complete(client, -1, EFAULT), TRUE;
       Complete(client, 0, 0);
       return TRUE;
     }
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE: {
-      UMockdevIoctlData* d = Resolve(arg, 0, sizeof(unsigned int));
-      if (!d) return Complete(client, -1, EFAULT), TRUE;
       unsigned int ifno = 0;
-      std::memcpy(&ifno, d->data, sizeof ifno);
-      g_object_unref(d);
+      if (!ReadArgument(arg, &ifno)) return Complete(client, -1, EFAULT), TRUE;
       if (ifno >= static_cast<unsigned>(kInterfaceCount)) {
         Complete(client, -1, ENOENT);
       } else {
@@ -257,11 +271,8 @@ gboolean UsbfsDevice::OnIoctl(UMockdevIoctlClient* client) {
       Complete(client, -1, ENODATA);  // no kernel driver is bound
       return TRUE;
     case USBDEVFS_IOCTL: {
-      UMockdevIoctlData* d = Resolve(arg, 0, sizeof(struct usbdevfs_ioctl));
-      if (!d) return Complete(client, -1, EFAULT), TRUE;
       struct usbdevfs_ioctl io {};
-      std::memcpy(&io, d->data, sizeof io);
-      g_object_unref(d);
+      if (!ReadArgument(arg, &io)) return Complete(client, -1, EFAULT), TRUE;
       if (io.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
         Complete(client, -1, ENODATA);
       } else if (io.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
@@ -273,11 +284,8 @@ gboolean UsbfsDevice::OnIoctl(UMockdevIoctlClient* client) {
     }
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP: {
-      UMockdevIoctlData* d = Resolve(arg, 0, sizeof(unsigned int));
-      if (!d) return Complete(client, -1, EFAULT), TRUE;
       unsigned int ep = 0;
-      std::memcpy(&ep, d->data, sizeof ep);
-      g_object_unref(d);
+      if (!ReadArgument(arg, &ep)) return Complete(client, -1, EFAULT), TRUE;
       if (req == USBDEVFS_CLEAR_HALT) ++counters_.clearHalts;
       if ((ep & 0x7F) == 0) {
         Complete(client, 0, 0);
@@ -306,13 +314,10 @@ gboolean UsbfsDevice::OnIoctl(UMockdevIoctlClient* client) {
       Complete(client, 0, 0);
       return TRUE;
     case USBDEVFS_CONNECTINFO: {
-      UMockdevIoctlData* d = Resolve(arg, 0, sizeof(struct usbdevfs_connectinfo));
-      if (!d) return Complete(client, -1, EFAULT), TRUE;
       struct usbdevfs_connectinfo ci {};
       ci.devnum = static_cast<unsigned>(devnum_);
       ci.slow = 0;
-      std::memcpy(d->data, &ci, sizeof ci);
-      g_object_unref(d);
+      if (!WriteArgument(arg, ci)) return Complete(client, -1, EFAULT), TRUE;
       Complete(client, 0, 0);
       return TRUE;
     }
