@@ -1,0 +1,4 @@
+#include "debugwidget.h"
+
+DebugWidget::DebugWidget(QWidget *parent) : QWidget(parent) {}
+DebugWidget::~DebugWidget() = default;

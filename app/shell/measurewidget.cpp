@@ -1,0 +1,4 @@
+#include "measurewidget.h"
+
+MeasureWidget::MeasureWidget(QWidget *parent) : QWidget(parent) {}
+MeasureWidget::~MeasureWidget() = default;

@@ -1,0 +1,10 @@
+// The measurement recorder page.
+#pragma once
+#include <QWidget>
+
+class MeasureWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit MeasureWidget(QWidget *parent = nullptr);
+    ~MeasureWidget() override;
+};
