@@ -10,6 +10,9 @@
 #include <libusb.h>
 
 namespace tessivar {
+
+static_assert(kUsbNoDevice == LIBUSB_ERROR_NO_DEVICE, "the device loop keys on this code");
+
 namespace {
 
 std::mutex g_usbInitMutex;

@@ -33,6 +33,10 @@ void ShutdownUsb();
 // close, finish.
 constexpr unsigned kWriteTimeoutMs = 1000;
 
+// What a transfer on a handle returns once its device has left the bus (libusb's
+// no-device error). Final: every later transfer on that handle fails the same way.
+constexpr int kUsbNoDevice = -4;
+
 class UsbDevice {
  public:
   explicit UsbDevice(int id);
@@ -49,8 +53,8 @@ class UsbDevice {
   bool OpenById();
   // Bytes sent, or -1 (closed handle, len <= 0).
   int Write(const uint8_t* data, int len);
-  // Bytes received (0 on time-out with nothing), -9 after a stall (already cleared), or
-  // another negative libusb error.
+  // Bytes received (0 on time-out with nothing), -9 after a stall (already cleared),
+  // kUsbNoDevice once the meter has left the bus, or another negative libusb error.
   int Read(uint8_t* buffer, int capacity, int timeoutMs);
   // Write (errors only reported) then Read.
   int WriteRead(const uint8_t* data, int len, uint8_t* buffer, int capacity, int timeoutMs);
