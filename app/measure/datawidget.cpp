@@ -1,8 +1,317 @@
 #include "datawidget.h"
+#include "ui_datawidget.h"
 
-DataWidget::DataWidget(QWidget *parent) : QWidget(parent) {}
-DataWidget::~DataWidget() = default;
-void DataWidget::RefreshData() {}
-void DataWidget::ResetRange() {}
-void DataWidget::SaveConfig() {}
-void DataWidget::LoadConfig() {}
+#include "curvedata.h"
+#include "datasetting.h"
+#include "devmanage.h"
+#include "measureconfig.h"
+#include "numdata.h"
+#include "opticaldev.h"
+#include "pointerdata.h"
+#include "powerrange.h"
+#include "statisticdata.h"
+#include "statusline.h"
+
+#include <QButtonGroup>
+#include <QFileDialog>
+#include <QMessageBox>
+
+DataWidget::DataWidget(QWidget *parent) : QWidget(parent), ui(new Ui::DataWidget)
+{
+    ui->setupUi(this);
+    dataSetting = new DataSetting(this);
+    ui->dsbZeroComp->setEnabled(false);
+    ui->lineEdit_calibDate->setEnabled(false);
+
+    pageButtons = new QButtonGroup(this);
+    pageButtons->setExclusive(true);
+    for (QPushButton *b : {ui->pbNum, ui->pbPointer, ui->pbStatistic, ui->pbCurve})
+        pageButtons->addButton(b);
+    ui->pbNum->setChecked(true);
+    ui->stackedWidget->setCurrentWidget(ui->pageNum);
+
+    connect(ui->pbNum, &QPushButton::clicked, this, &DataWidget::ShowNumWin);
+    connect(ui->pbPointer, &QPushButton::clicked, this, &DataWidget::ShowPointerWin);
+    connect(ui->pbStatistic, &QPushButton::clicked, this, &DataWidget::ShowStaWin);
+    connect(ui->pbCurve, &QPushButton::clicked, this, &DataWidget::ShowCurveWin);
+
+    StatisticData *stat = ui->widget_statisticData;
+    CurveData *curve = ui->widget_curveData;
+    connect(stat, &StatisticData::SigShowSetting, this, &DataWidget::ShowSettingWin);
+    connect(stat, &StatisticData::SigCurveControl, this, &DataWidget::CurveControl);
+    connect(stat, &StatisticData::SigResetCurve, this, &DataWidget::slot_ResetCurve);
+    connect(curve, &CurveData::SigShowSetting, this, &DataWidget::ShowSettingWin);
+    connect(curve, &CurveData::SigCurveControl, this, &DataWidget::CurveControl);
+    connect(curve, &CurveData::SigResetCurve, this, &DataWidget::slot_ResetCurve);
+
+    connect(DevManage::Instance(), &DevManage::SigConnChanged, this, &DataWidget::slot_devChanged,
+            Qt::UniqueConnection);
+    connect(ui->widget_numData, &NumData::signal_showFullScreen, this,
+            &DataWidget::slot_NumDataShowFullscreen);
+}
+
+DataWidget::~DataWidget()
+{
+    // A detached numeric view has no parent: take it back so that it goes with the page.
+    if (ui->widget_numData->parentWidget() != ui->pageNum)
+        ui->widget_numData->setParent(ui->pageNum);
+    delete ui;
+}
+
+NumData *DataWidget::NumView() const { return ui->widget_numData; }
+PointerData *DataWidget::PointerView() const { return ui->widget_pointerData; }
+StatisticData *DataWidget::StatisticView() const { return ui->widget_statisticData; }
+CurveData *DataWidget::CurveView() const { return ui->widget_curveData; }
+
+void DataWidget::RefreshData()
+{
+    DevManage *manager = DevManage::Instance();
+    if (manager->GetSelDev() < 0)
+        return;
+    manager->GetSelPower(&current, currentStats);
+    const qint64 raw = manager->GetSelLatestRaw();
+    double low = 0.0, high = 0.0;
+    manager->GetSelRange(&low, &high);
+
+    if (ui->comboBox_powerRange->currentIndex() == powerrange::kAutoIndex &&
+        powerrange::NeedsNewRange(current, high)) {
+        const powerrange::Range r = powerrange::ForRawNw(raw);
+        // Range before unit: the record converts with the unit, the views compare with the range.
+        manager->SetSelRange(r.low, r.fullScale);
+        manager->SetSelUnit(r.unit);
+    }
+    manager->GetSelRange(&low, &high);
+    // Read after the choice, so that this tick's values and unit agree.
+    const QString unit = manager->GetSelUnit();
+
+    if (statisticsRunning) {
+        bool valid = false;
+        statisticsRunning = manager->GetSelStatistics(&current, currentStats, &runTimes,
+                                                      &runValues, &valid, &runStats);
+        if (!statisticsRunning)
+            SetRunButtons(false);
+        CurveData *curve = ui->widget_curveData;
+        curve->UpdateData(current, runStats, runTimes, runValues, valid);
+        curve->SetUnit(unit);
+        StatisticData *stat = ui->widget_statisticData;
+        stat->UpdateData(current, runStats, runTimes, runValues, valid);
+        stat->SetUnit(unit);
+    } else {
+        manager->GetSelPower(&current, currentStats);
+    }
+
+    QWidget *page = ui->stackedWidget->currentWidget();
+    if (page == ui->pageNum) {
+        NumData *num = ui->widget_numData;
+        num->SetUnit(unit);
+        num->SetRange(low, high);
+        num->UpdateData(current, currentStats);
+    } else if (page == ui->pagePointer) {
+        PointerData *pointer = ui->widget_pointerData;
+        pointer->SetUnit(unit);
+        pointer->UpdateData(current, currentStats, low, high);
+    }
+}
+
+void DataWidget::ResetRange()
+{
+    ui->comboBox_powerRange->setCurrentIndex(powerrange::kAutoIndex);
+    RefreshData();
+}
+
+void DataWidget::ShowNumWin()
+{
+    ui->pbNum->setChecked(true);
+    ui->stackedWidget->setCurrentWidget(ui->pageNum);
+    ui->widget_numData->UpdateData(current, currentStats);
+    dataSetting->hide();
+}
+
+void DataWidget::ShowPointerWin()
+{
+    ui->pbPointer->setChecked(true);
+    ui->stackedWidget->setCurrentWidget(ui->pagePointer);
+    dataSetting->hide();
+}
+
+void DataWidget::ShowStaWin()
+{
+    ui->pbStatistic->setChecked(true);
+    ui->stackedWidget->setCurrentWidget(ui->pageStatistic);
+}
+
+void DataWidget::ShowCurveWin()
+{
+    ui->pbCurve->setChecked(true);
+    ui->stackedWidget->setCurrentWidget(ui->pageCurve);
+}
+
+void DataWidget::ShowSettingWin()
+{
+    dataSetting->move(ui->stackedWidget->mapToGlobal(QPoint(5, 45)));
+    dataSetting->show();
+    dataSetting->raise();
+    dataSetting->activateWindow();
+}
+
+void DataWidget::SetRunButtons(bool running)
+{
+    ui->widget_curveData->SetRunState(running);
+    ui->widget_statisticData->SetRunState(running);
+}
+
+void DataWidget::CurveControl(bool bChecked)
+{
+    DevManage *manager = DevManage::Instance();
+    statisticsRunning = bChecked;
+    if (!bChecked) {
+        manager->StopSelStatistics();
+        SetRunButtons(false);
+        return;
+    }
+    int sampleCount = -1, seconds = -1;
+    dataSetting->GetLimits(sampleCount, seconds);
+    const bool started = manager->StartSelStatistics(sampleCount, seconds);
+    // Without a meter nothing runs: the buttons and the page's state say so alike.
+    statisticsRunning = started;
+    SetRunButtons(started);
+}
+
+void DataWidget::slot_ResetCurve()
+{
+    int sampleCount = -1, seconds = -1;
+    dataSetting->GetLimits(sampleCount, seconds);
+    DevManage *manager = DevManage::Instance();
+    StatSetting setting;
+    if (manager->GetSelStatSetting(&setting) && setting.running)
+        manager->StartSelStatistics(sampleCount, seconds);
+}
+
+void DataWidget::slot_devChanged()
+{
+    DevManage *manager = DevManage::Instance();
+    OpticalDev *dev = manager->GetOpticalDev();
+    if (dev == nullptr)
+        return;
+    const int id = manager->GetSelDev();
+    const int average = dev->ReadAverage(id);
+    const double waveLen = dev->ReadWaveLen(id);
+    if (average >= 0) {
+        ui->sbAve->setValue(average);
+        ui->sbWaveLen->setValue(static_cast<int>(waveLen));
+    }
+    const double zero = dev->ReadZeroOffset(id);
+    if (zero >= 0)
+        ui->dsbZeroComp->setValue(zero);
+    ui->lineEdit_calibDate->setText(dev->ReadCalibDate(id));
+}
+
+void DataWidget::slot_NumDataShowFullscreen(bool checked)
+{
+    NumData *num = ui->widget_numData;
+    auto *layout = qobject_cast<QBoxLayout *>(ui->pageNum->layout());
+    if (checked) {
+        layout->removeWidget(num);
+        num->setParent(nullptr);
+        num->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        num->showFullScreen();
+    } else {
+        num->setParent(ui->pageNum);
+        num->setWindowFlags(Qt::WindowFlags());
+        layout->insertWidget(0, num);
+        num->show();
+    }
+}
+
+void DataWidget::on_comboBox_powerRange_activated(int index)
+{
+    const powerrange::Range r = powerrange::ForIndex(index);
+    DevManage *manager = DevManage::Instance();
+    manager->SetSelRange(r.low, r.fullScale);
+    manager->SetSelUnit(r.unit);
+}
+
+void DataWidget::on_sbAve_valueChanged(int value)
+{
+    DevManage *manager = DevManage::Instance();
+    if (OpticalDev *dev = manager->GetOpticalDev())
+        emit dev->SigSetAverage(manager->GetSelDev(), static_cast<ushort>(value));
+}
+
+void DataWidget::on_sbWaveLen_valueChanged(int value)
+{
+    DevManage *manager = DevManage::Instance();
+    if (OpticalDev *dev = manager->GetOpticalDev())
+        emit dev->SigSetWaveLen(manager->GetSelDev(), static_cast<float>(value));
+}
+
+void DataWidget::on_pbCaliReset_clicked()
+{
+    QMessageBox box(QMessageBox::Question, tr("归零补偿"), tr("请在覆盖探头之后点击(Yes)按钮。"),
+                    QMessageBox::Yes | QMessageBox::No);
+    box.setObjectName(QStringLiteral("zeroCompBox"));
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    DevManage *manager = DevManage::Instance();
+    OpticalDev *dev = manager->GetOpticalDev();
+    if (dev == nullptr)
+        return;
+    const int id = manager->GetSelDev();
+    dev->ClearZeroOffset(id);
+    ui->dsbZeroComp->setValue(dev->ReadZeroOffset(id));
+}
+
+void DataWidget::on_dsbAttenComp_valueChanged(double value)
+{
+    DevManage::Instance()->SetSelAttenuation(value);
+}
+
+void DataWidget::SaveConfig()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("保存文件"), QStringLiteral("/home/untitled.ini"), QStringLiteral("configs (*.ini)"),
+        nullptr, QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return;
+    measureconfig::Values values;
+    values.waveLength = ui->sbWaveLen->value();
+    values.attenuation = ui->dsbAttenComp->value();
+    values.averageTime = ui->sbAve->value();
+    QString error;
+    if (!measureconfig::Write(path, values, &error))
+        statusline::Show(error);
+}
+
+void DataWidget::LoadConfig()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("打开文件"), QStringLiteral("/home"), QStringLiteral("configs (*.ini)"), nullptr,
+        QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return;
+    measureconfig::Loaded loaded;
+    QString error;
+    if (!measureconfig::Read(path, &loaded, &error)) {
+        statusline::Show(error);
+        return;
+    }
+    DevManage *manager = DevManage::Instance();
+    OpticalDev *dev = manager->GetOpticalDev();
+    const int id = manager->GetSelDev();
+    // Values are already inside the spin boxes' limits; what is sent is what is shown.
+    if (loaded.waveLength) {
+        ui->sbWaveLen->setValue(*loaded.waveLength);
+        if (dev)
+            emit dev->SigSetWaveLen(id, static_cast<float>(ui->sbWaveLen->value()));
+    }
+    if (loaded.attenuation) {
+        ui->dsbAttenComp->setValue(*loaded.attenuation);
+        manager->SetSelAttenuation(ui->dsbAttenComp->value());
+    }
+    if (loaded.averageTime) {
+        ui->sbAve->setValue(*loaded.averageTime);
+        if (dev)
+            emit dev->SigSetAverage(id, static_cast<ushort>(ui->sbAve->value()));
+    }
+}

@@ -1,18 +1,85 @@
-// The measurement page: settings panel and the four live views of the selected meter.
+// The measurement page: settings panel on the left (wavelength, power range, attenuation,
+// zero compensation, averaging, calibration date) and the four live views of the selected
+// meter on the right (numbers, dial, statistics, curve). Every device access goes through
+// DevManage and the worker's signals; all of it runs in the GUI thread.
 #pragma once
+
+#include "measurestore.h"
+
+#include <QString>
+#include <QVector>
 #include <QWidget>
+
+namespace Ui {
+class DataWidget;
+}
+class CurveData;
+class DataSetting;
+class NumData;
+class PointerData;
+class QButtonGroup;
+class StatisticData;
 
 class DataWidget : public QWidget {
     Q_OBJECT
+
 public:
     explicit DataWidget(QWidget *parent = nullptr);
     ~DataWidget() override;
 
-    // The main window's 50 ms tick: reads the selected meter and updates the visible view.
+    // The main window's 50 ms tick: reads the selected meter, ranges automatically when
+    // the range box is at "Auto", feeds a running statistics run to both run views and the
+    // visible numeric or pointer view.
     void RefreshData();
-    // Power range back to its first entry ("Auto"), then one refresh.
+    // Power range back to its first entry ("Auto") without the activated path, then one
+    // refresh.
     void ResetRange();
-    // Measurement settings to / from an INI file chosen by the user.
+    // Measurement settings to / from an INI file chosen by the user. A file that cannot be
+    // written or read, or holds something other than numbers, changes nothing and sends
+    // nothing; the status line says why.
     void SaveConfig();
     void LoadConfig();
+
+    // Direct access for the main window, tests and the screenshot tour.
+    NumData *NumView() const;
+    PointerData *PointerView() const;
+    StatisticData *StatisticView() const;
+    CurveData *CurveView() const;
+    DataSetting *SettingPopup() const { return dataSetting; }
+    bool StatisticsRunning() const { return statisticsRunning; }
+
+signals:
+    void signal_detectorDisonnect();
+
+public slots:
+    void ShowNumWin();
+    void ShowPointerWin();
+    void ShowStaWin();
+    void ShowCurveWin();
+    void ShowSettingWin();
+    void CurveControl(bool bChecked);
+    void slot_ResetCurve();
+    void slot_devChanged();
+    void slot_NumDataShowFullscreen(bool checked);
+
+private slots:
+    void on_comboBox_powerRange_activated(int index);
+    void on_sbAve_valueChanged(int value);
+    void on_sbWaveLen_valueChanged(int value);
+    void on_pbCaliReset_clicked();
+    void on_dsbAttenComp_valueChanged(double value);
+
+private:
+    void SetRunButtons(bool running);
+
+    Ui::DataWidget *ui;
+    double current = 0.0;
+    bool statisticsRunning = false;
+    double currentStats[3] = {0.0, 0.0, 0.0};
+    StatBlock runStats;
+    DataSetting *dataSetting = nullptr;
+    QButtonGroup *pageButtons = nullptr;
+    // The run's window, reused from tick to tick so that its storage is not reallocated.
+    QVector<double> runTimes;
+    QVector<double> runValues;
 };

@@ -1,0 +1,39 @@
+// The pointer view: the dial, the relative mode ("相对功率") with its optional ratio
+// display, and the running maximum, minimum and mean. DataWidget pushes unit, values and
+// range into it on every refresh while its page is visible.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+namespace Ui {
+class PointerData;
+}
+class PointerDialWidget;
+
+class PointerData : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PointerData(QWidget *parent = nullptr);
+    ~PointerData() override;
+
+    void SetUnit(QString unit);
+    // totals: max, min, mean; all in the display unit; (lower, upper) the power range.
+    void UpdateData(const double &current, const double totals[3], double lower, double upper);
+
+    PointerDialWidget *Dial() const;
+
+private slots:
+    void on_pbRela_clicked(bool checked);
+    void on_pbReset_clicked();
+
+private:
+    Ui::PointerData *ui;
+    double dialMin = 0.0;
+    double dialMax = 0.0;
+    QString unit = QStringLiteral("nw");
+    bool relative = false;
+    double reference = 0.0;
+    double lastValue = 0.0;
+};

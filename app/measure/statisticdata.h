@@ -1,0 +1,55 @@
+// The statistics view: the numbers of the selected meter's statistics run and a bar chart
+// of its 10-bin histogram. The run lives in the meter's record; DataWidget pushes it in on
+// every refresh while a run is going on.
+#pragma once
+
+#include "measurestore.h"
+
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+namespace Ui {
+class StatisticData;
+}
+class QCPBars;
+class QCustomPlot;
+class QPushButton;
+
+class StatisticData : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatisticData(QWidget *parent = nullptr);
+    ~StatisticData() override;
+
+    // Checks or unchecks pbRunStop without a click.
+    void SetRunState(bool running);
+    // Only the number of `values` is used; `times` and `replaceAll` are for the curve view.
+    void UpdateData(const double &current, const StatBlock &block, const QVector<double> &times,
+                    const QVector<double> &values, const bool &replaceAll);
+    void SetUnit(QString unit);
+
+    QCustomPlot *Plot() const;
+    QCPBars *Bars() const { return bars; }
+
+signals:
+    void SigShowSetting();
+    void SigCurveControl(bool bChecked);
+    void SigResetCurve();
+
+private slots:
+    void on_pbSave_clicked();
+    void on_pbReset_clicked();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void Replot();
+
+    Ui::StatisticData *ui;
+    StatBlock stats;
+    QString unit = QStringLiteral("nw");
+    QCPBars *bars = nullptr;
+};
