@@ -1,0 +1,711 @@
+// The production debug window against a simulated meter, driven by object name: what the
+// log shows, what reaches the meter, and what a fresh open reads back.
+#include "calibtables.h"
+#include "debugwidget.h"
+#include "devmanage.h"
+#include "opticaldev.h"
+
+#include "simmeter/testing.h"
+
+#include <tessivar/tessivar.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+// Readable failure messages for Qt's strings.
+static void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+static void PrintTo(const QStringList &l, std::ostream *os)
+{
+    *os << "{";
+    for (const QString &s : l)
+        *os << "\n  \"" << s.toStdString() << '"';
+    *os << " }";
+}
+
+namespace {
+
+using simmeter::cmd::kSetSpecParam;
+
+constexpr int kId = 3 << 24;  // the library's id of the meter on port chain "1-3"
+const QString kIdText = QString::number(kId);
+
+bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Runs `answer` on the next modal dialog as soon as the dialog's own event loop runs.
+void AnswerNextModal(std::function<void(QWidget *)> answer)
+{
+    auto *poll = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, [poll, started, answer] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        } else if (started->elapsed() > 10000) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(0);
+}
+
+class DebugWindowTest : public simmeter::testing::SimMeterTest {
+protected:
+    void SetUp() override
+    {
+        win = new DebugWidget(nullptr);
+        win->show();
+    }
+
+    void TearDown() override
+    {
+        if (win) {
+            win->close();  // closes what the window opened
+            delete win;
+        }
+        SimMeterTest::TearDown();
+    }
+
+    template <class T>
+    T *W(const char *name)
+    {
+        T *w = win->findChild<T *>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    void Press(const char *name)
+    {
+        QPushButton *b = W<QPushButton>(name);
+        ASSERT_TRUE(b != nullptr && b->isEnabled()) << name;
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+
+    void Type(const char *name, const QString &text)
+    {
+        QLineEdit *e = W<QLineEdit>(name);
+        e->clear();
+        QTest::keyClicks(e, text);
+    }
+
+    QStringList Log()
+    {
+        QTextBrowser *b = W<QTextBrowser>("textBrowser");
+        if (b->document()->isEmpty() && b->document()->blockCount() == 1)
+            return {};
+        return b->toPlainText().split(QLatin1Char('\n'));
+    }
+    // The log lines added since the last call.
+    QStringList NewLines()
+    {
+        const QStringList all = Log();
+        const QStringList fresh = all.mid(seen);
+        seen = all.size();
+        return fresh;
+    }
+
+    std::shared_ptr<simmeter::SimMeter> PlugMeter(simmeter::MeterConfig cfg = {})
+    {
+        cfg.signal.noiseRel = 0;
+        cfg.signal.powerNw = 25000;
+        return Plug("1-3", std::move(cfg));
+    }
+
+    // Scan, open the meter and wait until the library has its calibration.
+    void OpenMeter()
+    {
+        Press("pbScanDev");
+        ASSERT_EQ(W<QComboBox>("cbDevice")->currentText(), kIdText);
+        Press("pbOpenDev");
+        ASSERT_TRUE(WaitUntil([] { return isInited(kId) == 1; }));
+        NewLines();
+    }
+
+    void CloseAndReopen()
+    {
+        Press("pbCloseDev");
+        Press("pbOpenDev");
+        ASSERT_TRUE(WaitUntil([] { return isInited(kId) == 1; }));
+        NewLines();
+    }
+
+    QTimer *PollTimer()
+    {
+        for (QTimer *t : win->findChildren<QTimer *>()) {
+            if (t->parent() == win)
+                return t;
+        }
+        return nullptr;
+    }
+
+    QPointer<DebugWidget> win;
+    int seen = 0;
+};
+
+TEST_F(DebugWindowTest, FormAsDescribed)
+{
+    EXPECT_EQ(win->windowTitle(), QStringLiteral("光功率计生产调试模式"));
+    EXPECT_EQ(win->size(), QSize(888, 604));
+    EXPECT_TRUE(win->isWindow());
+    EXPECT_EQ(win->windowModality(), Qt::WindowModal);
+
+    const struct {
+        const char *name;
+        const char *text;
+    } buttons[] = {{"pbCloseDev", "关闭"}, {"pbScanDev", "扫描设备"}, {"pbStop", "停止"},
+                   {"pbStart", "启动"}, {"pbOpenDev", "打开"}, {"pbGetSpec", "读取"},
+                   {"pbSetSpec", "设置波长"}, {"pbSetAve", "设置平均"},
+                   {"pbIsDevOpen", "设备是否打开"}, {"pbIsInited", "初始化状态"},
+                   {"pbUpdateTime", "更新时间"}, {"pbGetDevSerial", "设备序列号"},
+                   {"pbGetDevName", "设备名称"}, {"pbGetDetSerial", "探头序列号"},
+                   {"pbGetDetName", "探头名称"}, {"pbGetDetVer", "探头版本"},
+                   {"pbGetSpecParam", "光谱校准参数"}, {"pbGetLevParam", "档位校准参数"},
+                   {"pbGetBaseParam", "基础参数"}, {"pbLevFile", "..."},
+                   {"pbSetLevParam", "档位校准"}, {"pbSpecFile", "..."},
+                   {"pbSetSpecParam", "光谱校准"}, {"pbSaveParam", "保存参数"}};
+    for (const auto &b : buttons) {
+        QPushButton *w = W<QPushButton>(b.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->text(), QString::fromUtf8(b.text)) << b.name;
+    }
+    for (const char *name : {"pbSetDevName", "pbSetDevSerial", "pbSetDetName", "pbSetDetSerial",
+                             "pbSetBaseParam"})
+        EXPECT_NE(W<QPushButton>(name), nullptr);
+    const struct {
+        const char *name;
+        const char *text;
+    } labels[] = {{"lbWaveLen", "波长"}, {"lbAve", "平均次数"}, {"lbStartSpec", "起始波长"},
+                  {"lbEndSpec", "结束波长"}, {"lbHighThres", "阈值上限"}, {"lbLowThres", "阈值下限"}};
+    for (const auto &l : labels)
+        EXPECT_EQ(W<QLabel>(l.name)->text(), QString::fromUtf8(l.text)) << l.name;
+    const struct {
+        const char *name;
+        const char *title;
+    } groups[] = {{"gbStatus", "状态查询"}, {"gbGetInfo", "设备信息查询"},
+                  {"gbSetInfo", "设备信息设置"}, {"gbGetParam", "参数查询"},
+                  {"gbBaseParam", "基础参数设置"}, {"gbLevParam", "档位校准参数设置"},
+                  {"gbSpecParam", "光谱校准参数设置"}};
+    for (const auto &g : groups)
+        EXPECT_EQ(W<QGroupBox>(g.name)->title(), QString::fromUtf8(g.title)) << g.name;
+    for (const char *name : {"leDevName", "leDevSerial", "leDetName", "leDetSerial", "leLevFile",
+                             "leSpecFile"})
+        EXPECT_NE(W<QLineEdit>(name), nullptr) << name;
+
+    const struct {
+        const char *name;
+        int min, max, value;
+    } spins[] = {{"dsWaveLen", 0, 9999, 0},   {"sbAve", 1, 100, 10},
+                 {"sbYear", 0, 99, 24},        {"sbMonth", 1, 12, 5},
+                 {"sbDayOfMonth", 1, 31, 8},   {"sbDayOfWeek", 1, 7, 3},
+                 {"sbHour", 0, 23, 10},        {"sbMinute", 0, 59, 44},
+                 {"sbSecond", 0, 59, 0},       {"sbStartSpec", 0, 65535, 0},
+                 {"sbEndSpec", 0, 65535, 0},   {"sbLowThres", 0, 65535, 0},
+                 {"sbHighThres", 0, 65535, 65535}};
+    for (const auto &s : spins) {
+        QSpinBox *w = W<QSpinBox>(s.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->minimum(), s.min) << s.name;
+        EXPECT_EQ(w->maximum(), s.max) << s.name;
+        EXPECT_EQ(w->value(), s.value) << s.name;
+    }
+
+    for (QPushButton *b : win->findChildren<QPushButton *>())
+        EXPECT_EQ(b->height(), 25) << b->objectName().toStdString();
+    for (QLabel *l : win->findChildren<QLabel *>())
+        EXPECT_EQ(l->height(), 25) << l->objectName().toStdString();
+    EXPECT_FALSE(W<QPushButton>("pbOpenDev")->isEnabled());
+    EXPECT_FALSE(W<QPushButton>("pbCloseDev")->isEnabled());
+}
+
+TEST_F(DebugWindowTest, ScanOpenAndCloseSetTheButtons)
+{
+    Press("pbScanDev");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("扫描设备, 设备数量: 0")}));
+    EXPECT_FALSE(W<QPushButton>("pbOpenDev")->isEnabled());
+    EXPECT_EQ(W<QComboBox>("cbDevice")->count(), 0);
+
+    auto meter = PlugMeter();
+    Press("pbScanDev");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("扫描设备, 设备数量: 1"), kIdText}));
+    EXPECT_TRUE(W<QPushButton>("pbOpenDev")->isEnabled());
+    EXPECT_FALSE(W<QPushButton>("pbCloseDev")->isEnabled());
+
+    Press("pbOpenDev");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("打开设备 %1, 成功").arg(kId)}));
+    EXPECT_FALSE(W<QPushButton>("pbOpenDev")->isEnabled());
+    EXPECT_TRUE(W<QPushButton>("pbCloseDev")->isEnabled());
+    Press("pbIsDevOpen");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设备是否打开: 1")}));
+    ASSERT_TRUE(WaitUntil([] { return isInited(kId) == 1; }));
+    Press("pbIsInited");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设备是否初始化: 1")}));
+
+    Press("pbCloseDev");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("关闭设备 %1, 成功").arg(kId)}));
+    EXPECT_TRUE(W<QPushButton>("pbOpenDev")->isEnabled());
+    EXPECT_FALSE(W<QPushButton>("pbCloseDev")->isEnabled());
+    EXPECT_TRUE(simmeter::testing::WaitFor([&] { return !meter->IsOpenByHost(); }));
+    Press("pbIsDevOpen");  // the id is -1 now
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设备是否打开: -1")}));
+}
+
+TEST_F(DebugWindowTest, IdentityWritesReadBack)
+{
+    auto meter = PlugMeter();
+    OpenMeter();
+    const struct {
+        const char *edit, *set, *get, *text, *setLog, *getLog;
+    } rows[] = {
+        {"leDevName", "pbSetDevName", "pbGetDevName", "OPM Bench #2", "设置设备名称", "查询设备名称"},
+        {"leDevSerial", "pbSetDevSerial", "pbGetDevSerial", "S110-000123-REV.B", "设置设备序列号",
+         "查询设备序列号"},
+        {"leDetName", "pbSetDetName", "pbGetDetName", "SPD-1100 InGaAs", "设置探头名称",
+         "查询探头名称"},
+        {"leDetSerial", "pbSetDetSerial", "pbGetDetSerial", "D-2601-0042/16ch", "设置探头序列号",
+         "查询探头序列号"},
+    };
+    for (const auto &r : rows) {
+        Type(r.edit, QString::fromLatin1(r.text));
+        Press(r.set);
+        EXPECT_EQ(NewLines(), QStringList({QString::fromUtf8(r.setLog) + QStringLiteral(", 成功")}));
+        Press(r.get);
+        EXPECT_EQ(NewLines(), QStringList({QString::fromUtf8(r.getLog) + QStringLiteral(", 成功"),
+                                           QString::fromLatin1(r.text)}));
+    }
+    const simmeter::MeterIdentity id = meter->Model().Identity();
+    EXPECT_EQ(id.devName, "OPM Bench #2");
+    EXPECT_EQ(id.detSerial, "D-2601-0042/16ch");  // all 16 characters of its field
+
+    Press("pbGetDetVer");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("查询探头版本, 成功"),
+                                       QString::fromStdString(id.version)}));
+
+    // An empty serial goes out as a zero-length text; the meter then has nothing to send.
+    W<QLineEdit>("leDevSerial")->clear();
+    meter->ClearReceived();
+    Press("pbSetDevSerial");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置设备序列号, 成功")}));
+    EXPECT_EQ(meter->Model().Identity().devSerial, "");
+    Press("pbGetDevSerial");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("查询设备序列号, 失败")}));
+}
+
+// The meter holds printable ASCII cut to its fields; the editors take nothing else, so the
+// text logged as written is the text read back.
+TEST_F(DebugWindowTest, IdentityEditorsTakeOnlyWhatTheMeterHolds)
+{
+    auto meter = PlugMeter();
+    OpenMeter();
+    Type("leDetName", QStringLiteral("探头A-1é"));
+    EXPECT_EQ(W<QLineEdit>("leDetName")->text(), QStringLiteral("A-1"));
+    Type("leDevName", QString(40, QLatin1Char('n')));
+    EXPECT_EQ(W<QLineEdit>("leDevName")->text(), QString(32, QLatin1Char('n')));
+    Type("leDetSerial", QStringLiteral("0123456789ABCDEFGHIJ"));
+    EXPECT_EQ(W<QLineEdit>("leDetSerial")->text(), QStringLiteral("0123456789ABCDEF"));
+    Type("leDevSerial", QStringLiteral("S\t1"));
+    EXPECT_EQ(W<QLineEdit>("leDevSerial")->text(), QStringLiteral("S1"));
+
+    Press("pbSetDetSerial");
+    Press("pbGetDetSerial");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置探头序列号, 成功"),
+                                       QStringLiteral("查询探头序列号, 成功"),
+                                       QStringLiteral("0123456789ABCDEF")}));
+
+    // Text put into an editor behind the validator's back is not sent at all.
+    const std::string before = meter->Model().Identity().detName;
+    W<QLineEdit>("leDetName")->setText(QStringLiteral("探头"));
+    meter->ClearReceived();
+    Press("pbSetDetName");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置探头名称, 失败")}));
+    EXPECT_EQ(meter->Model().ReceivedCount(simmeter::cmd::kWriteDetName), 0u);
+    EXPECT_EQ(meter->Model().Identity().detName, before);
+}
+
+TEST_F(DebugWindowTest, BaseParametersWrittenSavedAndReadAfterReopen)
+{
+    auto meter = PlugMeter();
+    OpenMeter();
+    const simmeter::BaseRecord b = meter->Model().GetCalibration().base;
+    Press("pbGetBaseParam");
+    EXPECT_EQ(NewLines(),
+              QStringList({QStringLiteral("查询基础参数, recv len: 8, 成功"),
+                           QStringLiteral("   起始波长: %1, 结束波长: %2")
+                                   .arg(b.startNm)
+                                   .arg(b.endNm),
+                           QStringLiteral("   阈值下限: %1, 阈值上限: %2").arg(b.adcLow).arg(b.adcHigh)}));
+
+    W<QSpinBox>("sbStartSpec")->setValue(800);
+    W<QSpinBox>("sbEndSpec")->setValue(1700);
+    W<QSpinBox>("sbLowThres")->setValue(1000);
+    W<QSpinBox>("sbHighThres")->setValue(50000);
+    Press("pbSetBaseParam");
+    Press("pbSaveParam");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置基础参数, 成功"),
+                                       QStringLiteral("保存参数, 成功")}));
+    EXPECT_EQ(meter->Model().SaveCount(), 1);
+    const simmeter::BaseRecord saved = meter->Model().SavedCalibration().base;
+    EXPECT_EQ(saved.startNm, 800);
+    EXPECT_EQ(saved.endNm, 1700);
+    EXPECT_EQ(saved.adcLow, 1000);
+    EXPECT_EQ(saved.adcHigh, 50000);
+    EXPECT_EQ(saved.detectorType, b.detectorType);  // an 8-byte write keeps the type
+
+    CloseAndReopen();
+    Press("pbGetBaseParam");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("查询基础参数, recv len: 8, 成功"),
+                                       QStringLiteral("   起始波长: 800, 结束波长: 1700"),
+                                       QStringLiteral("   阈值下限: 1000, 阈值上限: 50000")}));
+    int start = 0, end = 0;
+    EXPECT_EQ(getWaveRange(kId, &start, &end), 0);  // the library calibrates from it
+    EXPECT_EQ(end, 1700);
+}
+
+TEST_F(DebugWindowTest, BaseParameterReadFailureShowsNoValues)
+{
+    simmeter::MeterConfig cfg;
+    cfg.faults.shortBaseParam = true;  // the probe never completes its calibration set
+    auto meter = PlugMeter(cfg);
+    Press("pbScanDev");
+    Press("pbOpenDev");
+    NewLines();
+    Press("pbGetBaseParam");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("查询基础参数, recv len: -4, 失败")}));
+    Press("pbGetLevParam");
+    const QStringList lev = NewLines();
+    ASSERT_EQ(lev.size(), 9);
+    EXPECT_EQ(lev[0], QStringLiteral("查询档位校准参数, recv len: -4, 失败"));
+    EXPECT_EQ(lev[1], QStringLiteral("   档位1, K: 0, B: 0"));
+}
+
+TEST_F(DebugWindowTest, LevelTableWrittenAndReadBack)
+{
+    simmeter::MeterConfig cfg;
+    simmeter::Calibration c = simmeter::DefaultCalibration();
+    for (auto &r : c.level.ranges)
+        r.k *= 2;  // a probe calibrated differently before
+    cfg.calibration = c;
+    auto meter = PlugMeter(cfg);
+    OpenMeter();
+    Press("pbGetLevParam");
+    EXPECT_EQ(NewLines().value(1).section(QLatin1Char('\n'), 0, 0),
+              QStringLiteral("   档位1, K: 0.001, B: -24.4145"));
+
+    Press("pbSetLevParam");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置档位校准参数, 成功")}));
+    EXPECT_EQ(meter->Model().GetCalibration().level, simmeter::DefaultLevelRecord());
+
+    CloseAndReopen();
+    Press("pbGetLevParam");
+    const QStringList expected = {
+        QStringLiteral("查询档位校准参数, recv len: 128, 成功"),
+        QStringLiteral("   档位1, K: 0.0005, B: -24.4145"),
+        QStringLiteral("   档位2, K: 0.00273, B: -4.7567"),
+        QStringLiteral("   档位3, K: 0.0173, B: -36.96"),
+        QStringLiteral("   档位4, K: 0.0005, B: -24.4145"),
+        QStringLiteral("   档位5, K: 0.00273, B: -4.7567"),
+        QStringLiteral("   档位6, K: 0.0173, B: -36.96"),
+        QStringLiteral("   档位7, K: 0.1154, B: -119.81"),
+        QStringLiteral("   档位8, K: 0.7218, B: -375.32")};
+    EXPECT_EQ(NewLines(), expected);
+}
+
+TEST_F(DebugWindowTest, SpectralTableGoesInNineChunksAndReadsBackAs701Pairs)
+{
+    simmeter::MeterConfig cfg;
+    simmeter::Calibration c = simmeter::DefaultCalibration();
+    c.spectral.entries = {{400, 0.5f}, {700, 0.75f}, {1100, 1.0f}};
+    cfg.calibration = c;
+    auto meter = PlugMeter(cfg);
+    OpenMeter();
+    Press("pbGetSpecParam");
+    EXPECT_EQ(NewLines().mid(0, 2),
+              QStringList({QStringLiteral("查询光谱校准参数, recv len: 18, 成功"),
+                           QStringLiteral("   波长/系数对个数: 3")}));
+
+    meter->ClearReceived();
+    Press("pbSetSpecParam");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置光谱校准参数, 成功")}));
+    std::vector<simmeter::Bytes> chunks;
+    for (const auto &f : meter->Received()) {
+        if (f.code == kSetSpecParam)
+            chunks.push_back(f.payload);
+    }
+    ASSERT_EQ(chunks.size(), 9u);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(chunks[i].size(), i < 8 ? 4u + 6 * 80 : 4u + 6 * 61) << i;
+        EXPECT_EQ(simmeter::wire::GetU16(chunks[i].data()), 701);
+        EXPECT_EQ(simmeter::wire::GetU16(chunks[i].data() + 2), 80 * i);
+    }
+    const auto &table = meter->Model().GetCalibration().spectral.entries;
+    const QVector<calib::SpectralEntry> &builtIn = calib::BuiltInSpectralTable();
+    ASSERT_EQ(table.size(), 701u);
+    for (int i = 0; i < 701; ++i) {
+        ASSERT_EQ(table[i].nm, builtIn[i].nm);
+        ASSERT_EQ(table[i].coef, builtIn[i].coef);
+    }
+
+    CloseAndReopen();
+    Press("pbGetSpecParam");
+    const QStringList lines = NewLines();
+    ASSERT_EQ(lines.size(), 2 + 701);
+    EXPECT_EQ(lines[0], QStringLiteral("查询光谱校准参数, recv len: 4206, 成功"));
+    EXPECT_EQ(lines[1], QStringLiteral("   波长/系数对个数: 701"));
+    EXPECT_EQ(lines[2], QStringLiteral("   Index:0, 波长: 400, 系数: 0.354"));
+    EXPECT_EQ(lines[2 + 564], QStringLiteral("   Index:564, 波长: 964, 系数: 1"));
+    EXPECT_EQ(lines[2 + 700], QStringLiteral("   Index:700, 波长: 1100, 系数: 0.1812"));
+}
+
+TEST_F(DebugWindowTest, AFailedSpectralChunkDoesNotStopTheOthers)
+{
+    auto meter = PlugMeter();
+    OpenMeter();
+    simmeter::FaultConfig f;
+    f.badStatus = 1;
+    f.badStatusCodes = {kSetSpecParam};  // refused replies: the library times out
+    meter->SetFaults(f);
+    meter->ClearReceived();
+    Press("pbSetSpecParam");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置光谱校准参数, 失败")}));
+    EXPECT_EQ(meter->Model().ReceivedCount(kSetSpecParam), 9u);
+}
+
+TEST_F(DebugWindowTest, ClockWavelengthAndAverage)
+{
+    auto meter = PlugMeter();
+    Press("pbSetSpec");  // no meter opened here yet: the call fails in the library
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置波长: 0, 失败")}));
+    OpenMeter();
+
+    Press("pbUpdateTime");
+    EXPECT_EQ(NewLines(),
+              QStringList({QStringLiteral("设置时间: 24-05-08 week 3 10-44-00, 成功")}));
+    ASSERT_TRUE(meter->Model().LastSetTime());
+    const simmeter::MeterTime t = *meter->Model().LastSetTime();
+    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.weekday, t.hour, t.minute, t.second}),
+              std::vector<int>({24, 5, 8, 3, 10, 44, 0}));
+
+    W<QSpinBox>("dsWaveLen")->setValue(1310);
+    Press("pbSetSpec");
+    W<QSpinBox>("sbAve")->setValue(25);
+    Press("pbSetAve");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置波长: 1310, 成功"),
+                                       QStringLiteral("设置平均次数: 25, 成功")}));
+    EXPECT_EQ(meter->Model().SampleWavelength(), 1310);
+    EXPECT_EQ(meter->Model().Average(), 25);
+
+    W<QSpinBox>("dsWaveLen")->setValue(0);
+    Press("pbGetSpec");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("读取波长(0): 1310, 成功")}));
+    EXPECT_EQ(W<QSpinBox>("dsWaveLen")->value(), 1310);
+}
+
+TEST_F(DebugWindowTest, PowerPollRunsBetweenStartAndStop)
+{
+    auto meter = PlugMeter();
+    OpenMeter();
+    Press("pbStart");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("启动传输, 成功")}));
+    ASSERT_NE(PollTimer(), nullptr);
+    EXPECT_TRUE(PollTimer()->isActive());
+    EXPECT_EQ(PollTimer()->interval(), 30);
+
+    const QRegularExpression data(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}, data num: (\\d+), value: (\\S+)$"));
+    QStringList got;
+    ASSERT_TRUE(WaitUntil([&] {
+        got += NewLines();
+        return got.size() >= 3;
+    }));
+    for (const QString &line : got) {
+        const auto m = data.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        EXPECT_GE(m.captured(1).toInt(), 1);
+        EXPECT_LE(m.captured(1).toInt(), 30);
+        EXPECT_NEAR(m.captured(2).toDouble(), 25000.0, 250.0);
+    }
+
+    Press("pbStop");
+    const QStringList stop = NewLines();
+    ASSERT_GE(stop.size(), 2);
+    EXPECT_EQ(stop.mid(stop.size() - 2),
+              QStringList({QStringLiteral("停止传输, 成功"), QString()}));
+    EXPECT_FALSE(PollTimer()->isActive());
+    EXPECT_TRUE(simmeter::testing::WaitFor([&] { return !meter->IsStreaming(); }));
+}
+
+TEST_F(DebugWindowTest, ClosingTheWindowClosesTheMeter)
+{
+    auto meter = PlugMeter();
+    OpenMeter();
+    Press("pbStart");
+    NewLines();
+    win->close();
+    EXPECT_EQ(NewLines().filter(QStringLiteral("关闭设备")),
+              QStringList({QStringLiteral("关闭设备 %1, 成功").arg(kId)}));
+    EXPECT_EQ(isDevOpen(kId), 0);
+    EXPECT_TRUE(W<QPushButton>("pbOpenDev")->isEnabled());
+    EXPECT_FALSE(W<QPushButton>("pbCloseDev")->isEnabled());
+    EXPECT_FALSE(PollTimer()->isActive());
+    EXPECT_TRUE(simmeter::testing::WaitFor([&] { return !meter->IsOpenByHost(); }));
+}
+
+TEST_F(DebugWindowTest, ChosenFilesAreOnlyRecorded)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("levels.txt"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    QString caption;
+    AnswerNextModal([&](QWidget *w) {
+        auto *dlg = qobject_cast<QFileDialog *>(w);
+        ASSERT_NE(dlg, nullptr);
+        caption = dlg->windowTitle();
+        dlg->selectFile(path);
+        static_cast<QDialog *>(dlg)->accept();  // QFileDialog::accept, through the public base
+    });
+    Press("pbLevFile");
+    EXPECT_EQ(caption, QStringLiteral("选择档位校准文件"));
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("选择档位校准文件: %1").arg(path)}));
+    EXPECT_EQ(W<QLineEdit>("leLevFile")->text(), path);
+
+    AnswerNextModal([&](QWidget *w) {
+        caption = w->windowTitle();
+        qobject_cast<QDialog *>(w)->reject();
+    });
+    Press("pbSpecFile");
+    EXPECT_EQ(caption, QStringLiteral("选择光谱校准文件"));
+    EXPECT_TRUE(NewLines().isEmpty());
+    EXPECT_TRUE(W<QLineEdit>("leSpecFile")->text().isEmpty());
+}
+
+// The debug window on the meter that the main window's worker streams: the worker keeps
+// every sample, the debug window gets its own answers, and leaving the debug window leaves
+// the meter open and streaming.
+TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
+{
+    auto meter = PlugMeter();
+    DevManage *manager = DevManage::Instance();
+
+    // The worker wired as the main window wires it.
+    auto *worker = new OpticalDev;
+    auto *thread = new QThread;
+    worker->moveToThread(thread);
+    QObject::connect(thread, &QThread::started, worker, &OpticalDev::Init);
+    QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    QObject::connect(worker, &QObject::destroyed, thread, &QObject::deleteLater);
+    int scans = 0;
+    QObject context;
+    QObject::connect(worker, &OpticalDev::SigScanFinish, &context, [&] { ++scans; },
+                     Qt::QueuedConnection);
+    thread->start();
+    emit worker->SigScanDev();
+    ASSERT_TRUE(WaitUntil([&] { return scans == 1; }, 20000));
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId);
+    ASSERT_TRUE(rec);
+    emit worker->SigOpenDev(kId);
+    ASSERT_TRUE(WaitUntil([&] { return rec->LatestRaw() != 0; }));
+    rec->StartStatistics(0, 0);  // keeps every sample from now on
+
+    OpenMeter();
+    Press("pbGetDevName");
+    Press("pbGetDetSerial");
+    Press("pbGetBaseParam");
+    Press("pbUpdateTime");
+    Press("pbSetLevParam");  // the meter's own table: values stay the same
+    const simmeter::MeterIdentity id = meter->Model().Identity();
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("查询设备名称, 成功"),
+                                       QString::fromStdString(id.devName),
+                                       QStringLiteral("查询探头序列号, 成功"),
+                                       QString::fromStdString(id.detSerial),
+                                       QStringLiteral("查询基础参数, recv len: 8, 成功"),
+                                       QStringLiteral("   起始波长: %1, 结束波长: %2")
+                                           .arg(meter->Model().GetCalibration().base.startNm)
+                                           .arg(meter->Model().GetCalibration().base.endNm),
+                                       QStringLiteral("   阈值下限: %1, 阈值上限: %2")
+                                           .arg(meter->Model().GetCalibration().base.adcLow)
+                                           .arg(meter->Model().GetCalibration().base.adcHigh),
+                                       QStringLiteral("设置时间: 24-05-08 week 3 10-44-00, 成功"),
+                                       QStringLiteral("设置档位校准参数, 成功")}));
+
+    Press("pbStart");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("启动传输, 成功"),
+                                       QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示")}));
+    QSignalSpy ticks(PollTimer(), &QTimer::timeout);
+    ASSERT_TRUE(WaitUntil([&] { return ticks.count() >= 10; }));
+    EXPECT_TRUE(NewLines().isEmpty());  // no samples taken from the worker
+    Press("pbStop");
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("停止传输, 失败"),
+                                       QStringLiteral("   设备由主窗口打开, 继续传输"), QString()}));
+    win->close();
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("关闭设备 %1, 失败").arg(kId),
+                                       QStringLiteral("   设备由主窗口打开, 保持打开")}));
+    EXPECT_EQ(isDevOpen(kId), 1);
+    EXPECT_TRUE(meter->IsStreaming());
+
+    // The worker's record went on receiving, without a hole and without foreign values.
+    StatBlock before;
+    rec->GetStatistics(&before, nullptr, nullptr);
+    ASSERT_TRUE(WaitUntil([&] {
+        StatBlock now;
+        rec->GetStatistics(&now, nullptr, nullptr);
+        return now.statCount >= before.statCount + 20;
+    }));
+    StatBlock block;
+    QVector<double> times, values;
+    rec->GetStatistics(&block, &times, &values);
+    ASSERT_GE(times.size(), 40);
+    for (int i = 1; i < times.size(); ++i)
+        ASSERT_LT(times[i] - times[i - 1], 0.015) << "gap before sample " << i;
+    for (double v : values)
+        ASSERT_NEAR(v, 25000.0, 250.0);
+
+    thread->quit();
+    EXPECT_TRUE(thread->wait(5000));
+    QPointer<OpticalDev> gone = worker;
+    EXPECT_TRUE(WaitUntil([&] { return gone.isNull(); }, 5000));
+    int ids[8];
+    for (int i = 0, n = manager->GetDevIds(ids, 8); i < n; ++i)
+        manager->RemoveDev(ids[i]);
+    manager->SetSelDev(-1);
+}
+
+}  // namespace
