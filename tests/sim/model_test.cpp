@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <memory>
 
 #include "simmeter/meter_model.h"
@@ -199,6 +200,82 @@ TEST_F(ModelTest, WholeSpectralTableInOneWriteInEitherLayout) {
   EXPECT_EQ(Ask(cmd::kSetSpecParam, chunk).status, 0);
   ASSERT_EQ(m.GetCalibration().spectral.entries.size(), 2u);
   EXPECT_EQ(m.GetCalibration().spectral.entries[1].coef, 2.0f);
+}
+
+TEST_F(ModelTest, IdentityTextsAreKeptAsPrintableAscii) {
+  Bytes name(32, 0);
+  const char raw[] = {'C', 'a', 'f', '\xE9', '\x01', '~', ' ', 'X'};
+  std::copy(std::begin(raw), std::end(raw), name.begin());
+  EXPECT_EQ(Ask(cmd::kWriteDetName, name).status, 0);
+  EXPECT_EQ(Text(cmd::kReadDetName), "Caf??~ X");
+  EXPECT_EQ(m.Identity().detName, "Caf??~ X");
+}
+
+// A host writing the table piecewise, as a production tool does: chunks are placed by
+// their index, so their order does not matter; a write with another total starts afresh.
+TEST_F(ModelTest, SpectralChunksAreAssembledByIndex) {
+  auto chunk = [](uint16_t total, uint16_t first, std::vector<SpectralEntry> entries) {
+    Bytes c;
+    wire::PutU16(c, total);
+    wire::PutU16(c, first);
+    for (const auto& e : entries) {
+      wire::PutU16(c, e.nm);
+      wire::PutF32(c, e.coef);
+    }
+    return c;
+  };
+  const SpectralTable before = m.GetCalibration().spectral;
+  Ask(cmd::kSetSpecParam, chunk(5, 3, {{1000, 0.4f}, {1100, 0.5f}}));
+  Ask(cmd::kSetSpecParam, chunk(5, 0, {{700, 0.1f}, {800, 0.2f}}));
+  EXPECT_EQ(m.GetCalibration().spectral, before);  // entry 2 is still missing
+  Ask(cmd::kSetSpecParam, chunk(4, 0, {{400, 1.0f}, {500, 1.0f}}));  // another total: restart
+  Ask(cmd::kSetSpecParam, chunk(5, 2, {{900, 0.3f}}));
+  EXPECT_EQ(m.GetCalibration().spectral, before);  // the restart dropped entries 0, 1, 3, 4
+  Ask(cmd::kSetSpecParam, chunk(5, 0, {{700, 0.1f}, {800, 0.2f}}));
+  Ask(cmd::kSetSpecParam, chunk(5, 3, {{1000, 0.4f}, {1100, 0.5f}}));
+  SpectralTable t;
+  t.entries = {{700, 0.1f}, {800, 0.2f}, {900, 0.3f}, {1000, 0.4f}, {1100, 0.5f}};
+  EXPECT_EQ(m.GetCalibration().spectral, t);
+  // Half a table is lost with the power; the whole saved one is not.
+  m.HostWrite(EncodeRequest(cmd::kSaveDetParam));
+  clock.Advance(300ms);
+  m.TakeOutputBytes();
+  Ask(cmd::kSetSpecParam, chunk(2, 0, {{400, 9.0f}}));
+  m.PowerCycle();
+  EXPECT_EQ(m.GetCalibration().spectral, t);
+  Ask(cmd::kSetSpecParam, chunk(2, 1, {{500, 9.0f}}));  // the first half did not survive
+  EXPECT_EQ(m.GetCalibration().spectral, t);
+}
+
+// What a host reads at its next open after writing and saving: the start-up reads return
+// the written records, and the clock holds what was set.
+TEST_F(ModelTest, SavedWritesAreWhatTheNextOpenReads) {
+  Bytes base;
+  for (uint16_t v : {800, 1700, 1000, 50000}) wire::PutU16(base, v);
+  LevelRecord lev = DefaultLevelRecord();
+  lev.ranges[2] = {0.02, -30};
+  SpectralTable spec;
+  spec.entries = {{800, 0.5f}, {1700, 1.0f}};
+  Bytes t;
+  for (uint16_t v : {24, 5, 8, 3, 10, 44, 0}) wire::PutU16(t, v);
+  for (const auto& [code, payload] : std::vector<std::pair<uint16_t, Bytes>>{
+           {cmd::kSetBaseParam, base}, {cmd::kSetLevParam, lev.Encode()},
+           {cmd::kSetSpecParam, spec.Encode()}, {cmd::kSetTime, t}}) {
+    EXPECT_EQ(Ask(code, payload).status, 0) << std::hex << code;
+  }
+  m.HostWrite(EncodeRequest(cmd::kSaveDetParam));
+  clock.Advance(300ms);
+  ASSERT_EQ(wire::DecodeReplies(m.TakeOutputBytes()).size(), 1u);
+  m.PowerCycle();
+
+  const Bytes b = Ask(cmd::kGetBaseParam).payload;
+  ASSERT_EQ(b.size(), 10u);
+  EXPECT_EQ(Bytes(b.begin(), b.begin() + 8), base);
+  EXPECT_EQ(Ask(cmd::kGetLevParam).payload, lev.Encode());
+  EXPECT_EQ(Ask(cmd::kGetSpecParam).payload, spec.Encode());
+  ASSERT_TRUE(m.LastSetTime());
+  EXPECT_EQ(m.LastSetTime()->year, 24);
+  EXPECT_EQ(m.LastSetTime()->minute, 44);
 }
 
 TEST_F(ModelTest, SaveTakesItsTimeHoldsLaterRepliesAndSurvivesAPowerCycle) {

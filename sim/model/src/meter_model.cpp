@@ -19,10 +19,16 @@ Bytes TextPayload(const std::string& s) {
   return b;
 }
 
-// Text of a written identity field: up to the first zero byte.
+// Text of a written identity field: up to the first zero byte. The head keeps printable
+// ASCII only; any other byte is stored as '?'.
 std::string FieldText(const Bytes& p) {
   auto end = std::find(p.begin(), p.end(), uint8_t{0});
-  return std::string(p.begin(), end);
+  std::string text(p.begin(), end);
+  for (char& c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u > 0x7E) c = '?';
+  }
+  return text;
 }
 
 SteadyTime::duration Seconds(double s) {
