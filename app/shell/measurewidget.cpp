@@ -1,4 +1,214 @@
 #include "measurewidget.h"
 
-MeasureWidget::MeasureWidget(QWidget *parent) : QWidget(parent) {}
-MeasureWidget::~MeasureWidget() = default;
+#include "devmanage.h"
+#include "plotthin.h"
+#include "statusline.h"
+#include "ui_measurewidget.h"
+
+#include "qcustomplot.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <algorithm>
+
+MeasureWidget::MeasureWidget(QWidget *parent)
+    : MeasureWidget(std::make_unique<recorder::MeterSource>(), std::make_unique<recorder::DiskSink>(), parent)
+{
+}
+
+MeasureWidget::MeasureWidget(std::unique_ptr<recorder::Source> source,
+                             std::unique_ptr<recorder::Sink> sink, QWidget *parent)
+    : QWidget(parent), ui(new Ui::MeasureWidget), source_(std::move(source)), sink_(std::move(sink))
+{
+    core_ = std::make_unique<recorder::Recorder>(*source_, *sink_);
+    Init();
+}
+
+MeasureWidget::~MeasureWidget()
+{
+    // Closing the window during a run: what is pending still goes to the file.
+    if (core_->Running() || core_->Pending() > 0) core_->Stop();
+    delete ui;
+}
+
+void MeasureWidget::Init()
+{
+    ui->setupUi(this);
+    for (QWidget *w : {static_cast<QWidget *>(ui->wgSetting), static_cast<QWidget *>(ui->wgData),
+                       static_cast<QWidget *>(ui->wgCtrl)}) {
+        w->setAttribute(Qt::WA_StyledBackground);
+    }
+    unit = QStringLiteral("nw");
+    plot_ = plottools::SetUp(ui->wgCurve, unit);
+    graph = plot_.graph;
+    tracer = plot_.tracer;
+    tracerLabel = plot_.tracerLabel;
+    connect(ui->wgCurve, &QCustomPlot::mousePress, this, &MeasureWidget::plot_mousePress);
+    connect(ui->wgCurve, &QCustomPlot::mouseMove, this, &MeasureWidget::plot_mouseMove);
+    connect(ui->wgCurve, &QCustomPlot::mouseRelease, this, &MeasureWidget::plot_mouseRelease);
+    ui->leDir->setText(QCoreApplication::applicationDirPath() + QStringLiteral("/data"));
+    sampleTimer = new QTimer(this);
+    sampleTimer->setInterval(100);
+    connect(sampleTimer, &QTimer::timeout, this, &MeasureWidget::slot_UpdateData);
+}
+
+recorder::Settings MeasureWidget::CurrentSettings() const
+{
+    recorder::Settings s;
+    s.mode = ui->cbFileMode->currentIndex() == 0 ? recorder::FileMode::Single : recorder::FileMode::Multiple;
+    s.dir = ui->leDir->text();
+    s.name = ui->leFileName->text().isEmpty() ? ui->leFileName->placeholderText() : ui->leFileName->text();
+    if (ui->rbAutoMemoryStop->isChecked()) {
+        s.stop = recorder::StopCondition::Storage;
+    } else if (ui->rbTimeStop->isChecked()) {
+        s.stop = recorder::StopCondition::Duration;
+    } else if (ui->rbSampleCountStop->isChecked()) {
+        s.stop = recorder::StopCondition::SampleCount;
+    } else {
+        s.stop = recorder::StopCondition::Manual;
+    }
+    s.storageBytes = recorder::StorageBytes(ui->sbMemorySize->value());
+    s.durationMs = recorder::DurationMs(ui->sbElapseDay->value(), ui->sbElapseHour->value(),
+                                        ui->sbElapseMin->value(), ui->sbElapseSec->value());
+    s.sampleCount = ui->sbSampleCount->value();
+    return s;
+}
+
+void MeasureWidget::LockSettings(bool locked)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             ui->cbFileMode, ui->leDir, ui->pbSelectDir, ui->leFileName, ui->rbAutoMemoryStop,
+             ui->rbTimeStop, ui->rbSampleCountStop, ui->rbManualStop, ui->sbMemorySize,
+             ui->sbElapseDay, ui->sbElapseHour, ui->sbElapseMin, ui->sbElapseSec, ui->sbSampleCount}) {
+        w->setEnabled(!locked);
+    }
+}
+
+void MeasureWidget::slot_UpdateData()
+{
+    if (!core_->Running()) return;
+    recorder::TickEnd end = recorder::TickEnd::Running;
+    const recorder::Sample s = core_->Tick(&end);
+
+    QSharedPointer<QCPGraphDataContainer> data = graph->data();
+    if (data->isEmpty()) {
+        minValue_ = maxValue_ = s.value;
+    } else {
+        minValue_ = std::min(minValue_, s.value);
+        maxValue_ = std::max(maxValue_, s.value);
+    }
+    graph->addData(s.key, s.value);
+    if (data->size() > kPlotPointCap) {
+        QVector<QCPGraphData> points(data->constBegin(), data->constEnd());
+        plotthin::HalveEnvelope(points, 1000);
+        data->set(points, true);
+    }
+    RescaleToData();
+    ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
+    ReportWrites();
+    if (end != recorder::TickEnd::Running) EndRun(true);
+}
+
+// The same ranges rescaleAxes would give, from the bounds kept per point instead of a pass
+// over every point (keys only grow: first and last point).
+void MeasureWidget::RescaleToData()
+{
+    QSharedPointer<QCPGraphDataContainer> data = graph->data();
+    if (data->isEmpty()) return;
+    plottools::SetRangeLikeRescale(ui->wgCurve, true, data->constBegin()->key, (data->constEnd() - 1)->key);
+    plottools::SetRangeLikeRescale(ui->wgCurve, false, minValue_, maxValue_);
+}
+
+void MeasureWidget::ReportWrites()
+{
+    if (core_->WriteFailing()) {
+        statusline::Show(tr("测量数据未保存（%1个样本待写入）：%2")
+                             .arg(core_->Pending())
+                             .arg(core_->LastError()));
+        reportedFailure_ = true;
+    } else if (reportedFailure_ && core_->Pending() < recorder::kWriteEvery) {
+        statusline::Show(tr("测量数据已重新写入文件%1").arg(QDir::toNativeSeparators(core_->LastPath())));
+        reportedFailure_ = false;
+    }
+}
+
+void MeasureWidget::EndRun(bool byCondition)
+{
+    if (byCondition) {
+        QSignalBlocker block(ui->pbSetRun);
+        ui->pbSetRun->setChecked(false);
+    } else {
+        core_->Stop();
+    }
+    ui->pbSetRun->setText(tr("开始"));
+    sampleTimer->stop();
+    LockSettings(false);
+    ReportWrites();
+}
+
+void MeasureWidget::plot_mousePress(QMouseEvent *event) { plottools::MousePress(plot_, event); }
+void MeasureWidget::plot_mouseMove(QMouseEvent *event) { plottools::MouseMove(plot_, event); }
+void MeasureWidget::plot_mouseRelease(QMouseEvent *event) { plottools::MouseRelease(plot_, event); }
+
+void MeasureWidget::on_pbSetRun_clicked(bool checked)
+{
+    // Any id from 0 up is a meter; only a negative one means none.
+    if (DevManage::Instance()->GetSelDev() < 0) return;
+    if (!checked) {
+        EndRun(false);
+        return;
+    }
+    const QString target = recorder::TargetPath(ui->leDir->text(), ui->leFileName->text());
+    const QFileInfo info(target);
+    if (info.exists()) {
+        QMessageBox box;
+        box.setText(tr("文件%1已存在").arg(info.absoluteFilePath()));
+        box.setInformativeText(tr("您要覆盖文件吗?"));
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        if (box.exec() != QMessageBox::Yes) {
+            ui->pbSetRun->setChecked(false);
+            return;
+        }
+        QFile::remove(target);  // a folder stays; the run then writes into it or reports why not
+    }
+    ui->pbSetRun->setText(tr("停止"));
+    unit = QStringLiteral("nw");
+    plottools::SetUnit(plot_, unit);
+    graph->data()->clear();
+    minValue_ = maxValue_ = 0;
+    reportedFailure_ = false;
+    core_->Start(CurrentSettings());
+    sampleTimer->start();
+    runClock.start();
+    LockSettings(true);
+}
+
+void MeasureWidget::on_pbSelectDir_clicked()
+{
+    const QString dir = QFileDialog::getExistingDirectory(
+        this, tr("Open Directory"), QCoreApplication::applicationDirPath() + QStringLiteral("/data"),
+        QFileDialog::DontResolveSymlinks);
+    if (!dir.isEmpty()) ui->leDir->setText(dir);
+}
+
+void MeasureWidget::on_pbShrink_clicked() { plottools::RescaleAll(plot_); }
+void MeasureWidget::on_pbRestoreY_clicked() { plottools::RescaleValue(plot_); }
+void MeasureWidget::on_pbMark_clicked(bool checked) { plottools::Mark(plot_, checked); }
+void MeasureWidget::on_pbBoxSelect_clicked(bool checked) { plottools::BoxSelect(plot_, checked); }
+
+void MeasureWidget::on_cbFileMode_currentIndexChanged(int index)
+{
+    if (index == 0) {
+        ui->lbFileName->setText(tr("文件名"));
+        ui->leFileName->setText(QStringLiteral("sample.csv"));
+    } else {
+        ui->lbFileName->setText(tr("文件夹"));
+        ui->leFileName->setText(QStringLiteral("multiSample"));
+    }
+}

@@ -1,7 +1,27 @@
-// The saved file viewer page.
+// The saved file viewer page: reads a measurement data file in a worker thread (with
+// progress and a cancel button), shows its meter identity and plots its samples.
 #pragma once
+
+#include "plottools.h"
+
 #include <QString>
 #include <QWidget>
+
+#include <memory>
+
+class QDragEnterEvent;
+class QDropEvent;
+class QMouseEvent;
+class QTimer;
+class QCPGraph;
+class QCPItemTracer;
+class QCPItemText;
+
+namespace Ui {
+class viewFileWidget;
+}
+
+class FileLoadJob;
 
 class viewFileWidget : public QWidget {
     Q_OBJECT
@@ -11,6 +31,51 @@ public:
 
     // Runs the open-file dialog; opens the chosen file, if any.
     void OpenFileDialog();
-    // Opens a data file and shows its header and samples.
+    // Opens a data file and shows its header and samples. Reading runs in a worker thread;
+    // the page changes once the whole file has been read (an unreadable or cancelled file
+    // changes nothing). Does nothing for an empty path.
     void OpenFile(const QString &path);
+
+    // For tests and the tour: whether a file is being read, and cancelling it.
+    bool IsLoading() const;
+    void CancelLoading();
+    qint64 StartSeconds() const { return startSeconds; }
+    QString Unit() const { return unit; }
+
+signals:
+    // A file was read and shown (also for a file that gave no rows).
+    void SigFileShown(const QString &path);
+    // Reading ended without showing anything (cannot open, read error, cancelled).
+    void SigFileNotShown(const QString &path);
+
+public slots:
+    void slot_plotMousePress(QMouseEvent *event);
+    void slot_plotMouseMove(QMouseEvent *event);
+    void slot_plotMouseRelease(QMouseEvent *event);
+    void on_pushButton_openFile_clicked();
+    void on_pushButton_mark_clicked(bool checked);
+    void on_pushButton_autoScale_clicked();
+    void on_pushButton_autoY_clicked();
+    void on_pushButton_slectZoom_clicked(bool checked);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private slots:
+    void on_pushButton_cancelLoad_clicked();
+
+private:
+    void LoadFinished();
+    void ShowProgress();
+
+    Ui::viewFileWidget *ui;
+    plottools::Plot plot_;
+    QCPGraph *graph = nullptr;
+    QCPItemTracer *tracer = nullptr;
+    QCPItemText *tracerLabel = nullptr;
+    qint64 startSeconds = 0;
+    QString unit;
+    std::unique_ptr<FileLoadJob> job_;
+    QTimer *progressTimer_ = nullptr;
 };
