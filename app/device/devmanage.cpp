@@ -164,7 +164,7 @@ bool DevManage::IsSelDetConnected() const
         return false;
     int state = -1;
     getDetectorState(rec->id, &state);
-    return state == 2;
+    return state == TESSIVAR_DETECTOR_ATTACHED;
 }
 
 void DevManage::RemoveLostDev(int id)

@@ -62,8 +62,14 @@ public:
     QObject *GetMainWidget() const { return mainWidget_.load(); }
     void SetOpticalDev(OpticalDev *d) { opticalDev_.store(d); }
     OpticalDev *GetOpticalDev() const { return opticalDev_.load(); }
+    // Forgets the worker if it is still `d` (the worker's destructor calls this); a worker
+    // registered since is kept.
+    void ClearOpticalDev(OpticalDev *d)
+    {
+        opticalDev_.compare_exchange_strong(d, nullptr);
+    }
 
-    // Whether the selected meter reports its probe attached (getDetectorState gives 2).
+    // Whether the selected meter reports its probe attached (TESSIVAR_DETECTOR_ATTACHED).
     // False with no selection or an unknown id. Calls the library (up to about 30 ms).
     bool IsSelDetConnected() const;
 

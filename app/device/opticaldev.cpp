@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int kDetectorAttached = 2;      // getDetectorState: probe connected
 constexpr int kReadyWaitRounds = 300;     // x 10 ms: how long a probed meter may take to get ready
 constexpr int kReadyWaitStepMs = 10;
 constexpr int kDefaultWaveLenNm = 532;    // shown when the meter's wavelength cannot be read
@@ -37,6 +36,13 @@ int WholeNm(float waveLen)
     return static_cast<int>(t);
 }
 
+// The main window asks the worker's thread for an interruption before it quits it; a
+// scan then gives up instead of holding the thread for seconds.
+bool StopRequested()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
 bool Contains(const int *ids, int count, int id)
 {
     for (int i = 0; i < count; ++i) {
@@ -56,6 +62,9 @@ OpticalDev::OpticalDev() : QObject(nullptr)
 
 OpticalDev::~OpticalDev()
 {
+    // Nobody may reach the worker through the manager any more (the liveness check emits
+    // on it); a newer worker registered meanwhile is left in place.
+    DevManage::Instance()->ClearOpticalDev(this);
     releaseDev();
     QThread::msleep(10);
 }
@@ -94,14 +103,18 @@ void OpticalDev::ScanDev()
         }
     }
 
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && !StopRequested(); ++i) {
         if (manager->GetDevRecord(ids[i]))
             continue;
         if (ProbeNewDev(ids[i])) {
+            // The meter is announced while still open, then closed until the user
+            // connects it.
             emit SigAddDev(ids[i]);
             closeDev(ids[i]);
         }
     }
+    if (StopRequested())
+        qDebug() << "Scan dev, stopped: the worker thread is quitting";
 
     emit SigScanFinish();
 
@@ -120,6 +133,10 @@ bool OpticalDev::ProbeNewDev(int nDevId)
 
     int inited = 0;
     for (int round = 0; round < kReadyWaitRounds && inited == 0; ++round) {
+        if (StopRequested()) {
+            closeDev(nDevId);  // ScanDev writes the line
+            return false;
+        }
         QThread::msleep(kReadyWaitStepMs);
         inited = isInited(nDevId);
     }
@@ -131,7 +148,7 @@ bool OpticalDev::ProbeNewDev(int nDevId)
 
     int state = -1;
     const int stateRet = getDetectorState(nDevId, &state);
-    if (stateRet < 0 || state != kDetectorAttached) {
+    if (stateRet < 0 || state != TESSIVAR_DETECTOR_ATTACHED) {
         qDebug() << "Scan dev, detector not connected" << stateRet;
         closeDev(nDevId);
         return false;

@@ -21,6 +21,22 @@ class QTimer;
 // The six direct queries (ReadAverage ... EnterDiskMode) run in the caller's thread, call
 // the library at once and touch no worker state.
 //
+// Shutting down. A scan can hold the worker thread for seconds (a new meter may take up
+// to 3 s to get ready), and a queued quit() waits behind it. The owner of the thread
+// therefore stops it with
+//     thread->requestInterruption();  // a running scan gives up within ~10 ms
+//     thread->quit();
+//     thread->wait(...);
+// The scan checks QThread::isInterruptionRequested() between its 10 ms readiness rounds
+// and before each new meter; it closes the meter it was probing, skips the rest, still
+// emits SigScanFinish, and the event loop then ends. The thread's finished deletes the
+// worker (wired to deleteLater), whose destructor, in the worker thread, first clears
+// DevManage's worker pointer (if it still names this worker) and then calls releaseDev,
+// which closes every meter. Only after wait() has returned true is the library released;
+// if the wait gives up earlier, the process must not exit before the thread has finished.
+// Requests queued after the interruption still run (closes, settings), but no further
+// meter is probed.
+//
 // Diagnostics are English (and one Chinese) lines on the debug message channel.
 class OpticalDev : public QObject {
     Q_OBJECT
@@ -68,8 +84,10 @@ private slots:
     void UpdateStatus();
 
 private:
-    // Opens a new meter, waits for it, checks its probe and reads its identity; adds it
-    // to the device manager on success. Leaves the meter closed either way.
+    // Opens a new meter, waits for it, checks its probe and reads its identity, and adds
+    // it to the device manager. True on success: the meter is then still open and the
+    // caller closes it after SigAddDev. False on any failure, or when the thread is
+    // asked to stop during the wait: the meter has been closed (unless it never opened).
     bool ProbeNewDev(int nDevId);
     void PollOne(DeviceRecord &rec);
 

@@ -119,8 +119,8 @@ TESSIVAR_API int closeDev(int id);
  * 2 s calibration limit), 0 otherwise, -1 unknown id. */
 TESSIVAR_API int isDevOpen(int id);
 
-/* 1 once the calibration set has been read since the last open, 0 otherwise,
- * -1 unknown id. */
+/* 1 once the calibration set has been read since the last open, 0 otherwise (also
+ * once the meter has left the bus: it stays open until closeDev), -1 unknown id. */
 TESSIVAR_API int isInited(int id);
 
 /* ---- Streaming --------------------------------------------------------------------- */
@@ -186,9 +186,13 @@ TESSIVAR_API int setSampleWavelength(int id, int nm);
  * nm (the query is still made), -1 unknown id. */
 TESSIVAR_API int getSampleWavelength(int id, int *nm);
 
-/* Query 0x101B: *state = the probe state (2 = probe attached; 0 without reply).
- * 0 on reply, -2 no reply (a recovery request 0x0003 is then queued), -3 not
- * initialised, -4 null state, -1 unknown id. */
+/* The probe state that getDetectorState reports while a probe is attached to the meter
+ * head; any other value means no usable probe. */
+#define TESSIVAR_DETECTOR_ATTACHED 2
+
+/* Query 0x101B: *state = the probe state (TESSIVAR_DETECTOR_ATTACHED = probe attached;
+ * 0 without reply). 0 on reply, -2 no reply (a recovery request 0x0003 is then queued),
+ * -3 not initialised, -4 null state, -1 unknown id. */
 TESSIVAR_API int getDetectorState(int id, int *state);
 
 /* Query 0x0029 (budget 100 ms): *offset = the zero offset stored in the meter, which

@@ -223,6 +223,9 @@ void DevThread::run() {
   rx_.Clear();
   QueueInitSequence();
 
+  // The 2 s limit applies while the meter initialises; once it has been ready, losing
+  // readiness (the meter left the bus) keeps the loop running until Close.
+  bool wasReady = false;
   uint8_t buffer[kReadCapacity];
   while (running_.load()) {
     const qint64 readStart = clock.elapsed();
@@ -230,6 +233,12 @@ void DevThread::run() {
     if (got > 0) {
       rx_.Append(buffer, got);
     } else if (got < 0) {
+      if (got == kUsbNoDevice) {
+        // The meter is gone for good: callers must stop seeing it ready (isInited), so
+        // that they notice; it stays open (isDevOpen) until they close it.
+        initFlags_ = 0;
+        inited_.store(false);
+      }
       if (clock.elapsed() - lastRecvError_ > kRecvErrorSpacingMs) {
         lastRecvError_ = clock.elapsed();
         QueueRequest(CmdRecover);
@@ -242,7 +251,11 @@ void DevThread::run() {
     }
     rx_.Process(*this);
     SendStep(clock.elapsed());
-    if (!inited_.load() && clock.elapsed() > kInitLimitMs) running_.store(false);
+    if (inited_.load()) {
+      wasReady = true;
+    } else if (!wasReady && clock.elapsed() > kInitLimitMs) {
+      running_.store(false);
+    }
   }
 
   const QByteArray stop = MakeFrame(CmdStopTransfer, nullptr, 0);

@@ -35,7 +35,7 @@ public:
 // Ctrl-C while waiting for the meter: ends the command quietly, with the meter closed.
 struct Interrupted {};
 
-constexpr int kProbeAttached = 2;
+constexpr int kProbeAttached = TESSIVAR_DETECTOR_ATTACHED;  // as getDetectorState reports it
 
 std::string describeCode(int code) {
     switch (code) {

@@ -39,6 +39,8 @@
 #include "simmeter/signal.h"
 #include "simmeter/wire.h"
 
+#include <tessivar/tessivar.h>  // TESSIVAR_DETECTOR_ATTACHED
+
 namespace simmeter {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
@@ -66,7 +68,7 @@ struct FaultConfig {
   bool emptySpecTable = false;       // 0x100D answers n = 0
   bool shortProbeOffset = false;     // 0x101D answers 4 bytes instead of 8
   bool shortCalDate = false;         // 0x101F answers 6 bytes instead of 10
-  uint16_t detectorState = 2;        // 0x101B answer; 2 = probe attached
+  uint16_t detectorState = TESSIVAR_DETECTOR_ATTACHED;  // 0x101B answer
   bool stallIn = false;              // next IN transfer stalls until CLEAR_HALT (one-shot,
                                      // taken by the USB layer with ConsumeStallIn)
 };
