@@ -189,3 +189,53 @@ TEST(MeasureStoreTest, HistogramEdgeCases)
     Feed(awkward, v);
     EXPECT_NEAR(ShareSum(awkward.Statistics(1.0)), 100.0, 1e-9);
 }
+
+TEST(MeasureStoreTest, WindowWithoutAnyLimitKeepsEverySample)
+{
+    MeasureStore store;
+    store.StartStatistics(0, 0);
+    EXPECT_EQ(store.Setting().sampleLimit, -1);
+    EXPECT_LE(store.Setting().timeLimit, 0);
+    for (int b = 0; b < 400; ++b) {  // 20000 samples, 100 ms apart: a run of 2000 s
+        std::vector<double> batch;
+        for (int i = 0; i < 50; ++i)
+            batch.push_back(b * 50 + i);
+        Feed(store, batch, 5000 + b * 5000);
+    }
+    QVector<double> times;
+    const QVector<double> values = Window(store, &times);
+    ASSERT_EQ(values.size(), 20000);
+    EXPECT_DOUBLE_EQ(values.front(), 0.0);
+    EXPECT_DOUBLE_EQ(values.back(), 19999.0);
+    EXPECT_DOUBLE_EQ(times.front(), 5.0);
+    const StatBlock s = store.Statistics(1.0);
+    EXPECT_EQ(s.statCount, 20000);
+    EXPECT_EQ(s.statElapsed, 1999);
+    EXPECT_NEAR(ShareSum(s), 100.0, 1e-9);  // over the whole window
+}
+
+TEST(MeasureStoreTest, EachHistogramBinHoldsItsShareOfTheWindow)
+{
+    // Run from 0 to 100: ten bins 10 wide.
+    MeasureStore store;
+    store.StartStatistics(1000, -1);
+    Feed(store, {0, 5, 15, 25, 26, 27, 55, 99, 100, 100});
+    StatBlock s = store.Statistics(1.0);
+    const double expected[kHistogramBins] = {20, 10, 30, 0, 0, 10, 0, 0, 0, 30};
+    for (int b = 0; b < kHistogramBins; ++b) {
+        EXPECT_DOUBLE_EQ(s.histogram[3 * b], 10.0 * b) << "bin " << b;
+        EXPECT_DOUBLE_EQ(s.histogram[3 * b + 1], 10.0 * (b + 1)) << "bin " << b;
+        EXPECT_NEAR(Share(s, b), expected[b], 1e-9) << "bin " << b;
+    }
+
+    // A sample window: the edges come from the whole run, the shares from the window.
+    MeasureStore windowed;
+    windowed.StartStatistics(4, -1);
+    Feed(windowed, {0, 100, 10, 12, 18, 90});  // window: 10, 12, 18, 90
+    s = windowed.Statistics(1.0);
+    EXPECT_DOUBLE_EQ(s.histogram[0], 0.0);
+    EXPECT_DOUBLE_EQ(s.histogram[3 * 9 + 1], 100.0);
+    const double shares[kHistogramBins] = {0, 75, 0, 0, 0, 0, 0, 0, 0, 25};
+    for (int b = 0; b < kHistogramBins; ++b)
+        EXPECT_NEAR(Share(s, b), shares[b], 1e-9) << "bin " << b;
+}

@@ -141,12 +141,16 @@ void WorkerTest::SetUp()
 
 void WorkerTest::TearDown()
 {
+    // A test may have shut the thread down itself (and the thread may be gone already).
     QPointer<QThread> t = thread;
     QPointer<OpticalDev> w = worker;
-    thread->quit();
-    EXPECT_TRUE(thread->wait(5000));
+    if (t) {
+        t->quit();
+        EXPECT_TRUE(t->wait(5000));
+    }
     EXPECT_TRUE(WaitUntil([&] { return t.isNull(); }, 5000));  // deleted via `destroyed`
     EXPECT_TRUE(w.isNull());
+    EXPECT_EQ(manager->GetOpticalDev(), nullptr);  // the worker unregistered itself
     manager->SetOpticalDev(nullptr);
     jobs.reset();
     simmeter::VirtualBus::Instance().UnplugAll();
@@ -179,9 +183,18 @@ bool WorkerTest::Scan(int timeoutMs)
     return WaitUntil([&] { return finished->count() > before; }, timeoutMs);
 }
 
+bool WorkerTest::ScanUntilKnown(int id, int scans)
+{
+    for (int i = 0; i < scans && !manager->GetDevRecord(id); ++i) {
+        if (!Scan())
+            return false;
+    }
+    return manager->GetDevRecord(id) != nullptr;
+}
+
 bool WorkerTest::ConnectStreaming(int id)
 {
-    if (!manager->GetDevRecord(id) && !Scan())
+    if (!ScanUntilKnown(id))
         return false;
     const DeviceRecordPtr rec = manager->GetDevRecord(id);
     if (!rec)

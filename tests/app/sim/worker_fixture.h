@@ -69,6 +69,9 @@ protected:
     // Processes the test thread's events until `condition` holds or `timeoutMs` passes.
     static bool WaitUntil(const std::function<bool()> &condition, int timeoutMs);
     bool Scan(int timeoutMs = 20000);  // SigScanDev, then wait for SigScanFinish
+    // Scans until the manager knows `id`, at most `scans` times: on a loaded machine one
+    // reply can miss its 30 ms budget and fail a probe, and the user would scan again.
+    bool ScanUntilKnown(int id, int scans = 3);
     bool ConnectStreaming(int id);     // scan if needed, SigOpenDev, wait for samples
     void InWorker(const std::function<void()> &fn) { jobs->Run(fn); }
 

@@ -1,6 +1,8 @@
 // Streaming: the bounded power queue, closing while streaming, rescans and unplugs.
 #include "meter_fixture.h"
 
+#include <QElapsedTimer>
+
 #include <atomic>
 
 using namespace e2e;
@@ -102,4 +104,39 @@ TEST_F(MeterTest, UnplugWhileStreamingIsReportedAtMostEvery100ms) {
   int ids[8];
   EXPECT_EQ(scanDev(ids, 8), 0);
   EXPECT_EQ(isDevOpen(kId13), -1);
+}
+
+TEST_F(MeterTest, AnUnpluggedMeterIsNoLongerReadyButStaysOpenUntilClosed) {
+  Meter gone = Plug("1-1.2");
+  Meter stays = Plug("1-3");
+  OpenReady(kId112);
+  ASSERT_EQ(openDev(kId13), 0);
+  ASSERT_TRUE(WaitFor([&] { return isInited(kId13) == 1; }, 3000));
+  ASSERT_EQ(startTransfer(kId112), 0);
+  ASSERT_EQ(startTransfer(kId13), 0);
+  ASSERT_TRUE(WaitFor([&] { return gone->Model().SamplesSent() >= 10; }, 2000));
+
+  QElapsedTimer sinceUnplug;
+  sinceUnplug.start();
+  simmeter::VirtualBus::Instance().Unplug(gone);
+  ASSERT_TRUE(WaitFor([&] { return isInited(kId112) == 0; }, 2000)) << "still reported ready";
+  EXPECT_EQ(isDevOpen(kId112), 1);
+  EXPECT_EQ(startTransfer(kId112), TESSIVAR_ERR_NOT_INITED);  // refused at once, no wait
+
+  // Past the 2 s that an initialising meter gets, the loop still runs and reports the
+  // lost meter as before: one recovery attempt and one error line per 100 ms at most.
+  const QString errorLine = QStringLiteral("<%1> Error recv data, -4").arg(kId112);
+  ASSERT_TRUE(WaitFor([&] { return CountLog(errorLine) >= 22; }, 10000)) << CountLog(errorLine);
+  EXPECT_LE(CountLog(errorLine), sinceUnplug.elapsed() / 100 + 1);
+  EXPECT_EQ(isDevOpen(kId112), 1);
+  EXPECT_EQ(isInited(kId112), 0);
+
+  // The other meter is untouched.
+  EXPECT_EQ(isInited(kId13), 1);
+  PowerData chunk[64];
+  getData(kId13, chunk, 64);
+  EXPECT_TRUE(WaitFor([&] { return getData(kId13, chunk, 64) > 0; }, 1000)) << "stream stopped";
+
+  EXPECT_EQ(closeDev(kId112), 0);
+  EXPECT_EQ(isDevOpen(kId112), 0);
 }
