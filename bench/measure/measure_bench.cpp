@@ -1,0 +1,175 @@
+// The measurement page's GUI-thread work per 50 ms tick, against a record fed by hand at
+// the meter's rate (5 new samples per tick = 100 samples/s):
+//   numeric page   RefreshData
+//   pointer page   RefreshData, and the dial's paint at 800 x 480
+//   curve page     a sample run of N points: copy out of the store, UpdateData (graph,
+//                  rescale) and the replot, with the graph fed whole every tick and fed
+//                  only what slid in
+// Usage: bench_measure_page [window=100000] [ticks=400]   (QT_QPA_PLATFORM=offscreen)
+#include "curvedata.h"
+#include "datawidget.h"
+#include "devmanage.h"
+#include "pointerdata.h"
+#include "pointerdialwidget.h"
+
+#include <qcustomplot.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kId = 0x7200;
+qint64 g_timeMs = 1765000000000;
+
+void Feed(DeviceRecord &rec, int n)
+{
+    std::vector<PowerData> batch(static_cast<std::size_t>(n));
+    for (PowerData &s : batch) {
+        g_timeMs += 10;
+        s.time = g_timeMs;
+        s.power = 2.0e6 + 4.0e5 * std::sin(static_cast<double>(g_timeMs) * 1e-3);
+    }
+    rec.AddSamples(batch.data(), n);
+}
+
+struct Stats {
+    std::vector<double> us;
+    void Add(qint64 ns) { us.push_back(static_cast<double>(ns) / 1000.0); }
+    double Median()
+    {
+        std::sort(us.begin(), us.end());
+        return us.empty() ? 0 : us[us.size() / 2];
+    }
+    double P95()
+    {
+        std::sort(us.begin(), us.end());
+        return us.empty() ? 0 : us[us.size() * 95 / 100];
+    }
+};
+
+void Report(const char *what, Stats &s)
+{
+    std::printf("%-44s median %9.1f us   p95 %9.1f us\n", what, s.Median(), s.P95());
+}
+
+void TickLoop(const char *what, DataWidget &page, DeviceRecord &rec, int ticks)
+{
+    Stats s;
+    QElapsedTimer t;
+    for (int i = 0; i < ticks; ++i) {
+        Feed(rec, 5);
+        t.start();
+        page.RefreshData();
+        s.Add(t.nsecsElapsed());
+        QCoreApplication::processEvents();
+    }
+    Report(what, s);
+}
+
+void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool incremental)
+{
+    CurveData *curve = page.CurveView();
+    curve->SetIncrementalUpdates(incremental);
+    page.findChild<QPushButton *>(QStringLiteral("pbCurve"))->click();
+    // A sample window of `window` points, filled before measuring.
+    page.CurveControl(false);
+    rec.StartStatistics(window, -1);
+    page.CurveControl(true);  // restarts with the popup's limits: set them to ours below
+    rec.StartStatistics(window, -1);
+    for (int filled = 0; filled < window; filled += 1000)
+        Feed(rec, 1000);
+    page.RefreshData();  // first full hand-over, not measured
+    curve->Plot()->replot();
+
+    Stats copy, refresh, replot;
+    QElapsedTimer t;
+    DevManage *m = DevManage::Instance();
+    double current = 0, totals[3];
+    QVector<double> times, values;
+    bool valid = false;
+    StatBlock block;
+    for (int i = 0; i < ticks; ++i) {
+        Feed(rec, 5);
+        t.start();
+        m->GetSelStatistics(&current, totals, &times, &values, &valid, &block);
+        copy.Add(t.nsecsElapsed());
+        t.start();
+        page.RefreshData();  // its own copy out of the store + both run views
+        refresh.Add(t.nsecsElapsed());
+        t.start();
+        curve->Plot()->replot(QCustomPlot::rpImmediateRefresh);
+        replot.Add(t.nsecsElapsed());
+    }
+    char label[96];
+    std::snprintf(label, sizeof label, "curve %d pts, %s: copy out", window,
+                  incremental ? "slide" : "whole");
+    Report(label, copy);
+    std::snprintf(label, sizeof label, "curve %d pts, %s: RefreshData", window,
+                  incremental ? "slide" : "whole");
+    Report(label, refresh);
+    std::snprintf(label, sizeof label, "curve %d pts, %s: replot", window,
+                  incremental ? "slide" : "whole");
+    Report(label, replot);
+    std::printf("%-44s %9.1f us (QCustomPlot's own figure)\n", "  replotTime()",
+                curve->Plot()->replotTime() * 1000.0);
+    page.CurveControl(false);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const int window = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int ticks = argc > 2 ? std::atoi(argv[2]) : 400;
+
+    DevManage *m = DevManage::Instance();
+    DeviceRecordPtr rec = m->AddDevRecord(kId, "OPM", "DET");
+    m->SetSelDev(kId);
+    Feed(*rec, 100);
+
+    DataWidget page;
+    page.resize(1280, 720);
+    page.show();
+    QCoreApplication::processEvents();
+
+    TickLoop("numeric page: RefreshData", page, *rec, ticks);
+    page.findChild<QPushButton *>(QStringLiteral("pbPointer"))->click();
+    TickLoop("pointer page: RefreshData", page, *rec, ticks);
+
+    {
+        PointerDialWidget dial;
+        dial.resize(800, 480);
+        dial.SetRange(0, 5);
+        dial.SetUnit(QStringLiteral("mw"));
+        QImage image(800, 480, QImage::Format_ARGB32_Premultiplied);
+        Stats s;
+        QElapsedTimer t;
+        for (int i = 0; i < ticks; ++i) {
+            dial.SetValue(2.5 + 2.0 * std::sin(i * 0.1));
+            image.fill(Qt::black);
+            t.start();
+            dial.render(&image);
+            s.Add(t.nsecsElapsed());
+        }
+        Report("dial paint 800x480", s);
+    }
+
+    CurveRun(page, *rec, window, ticks, false);
+    CurveRun(page, *rec, window, ticks, true);
+
+    m->SetSelDev(-1);
+    m->RemoveDev(kId);
+    return 0;
+}
