@@ -25,8 +25,10 @@ namespace {
 
 const char kFontFamily[] = "WenQuanYi Micro Hei";
 
-// Images keep their proportions and never exceed the text width.
-void FitImages(QTextDocument &doc, const QString &baseDir, qreal maxWidth)
+// Images keep their proportions and never exceed the text width. `maxWidth` is in the
+// writer's pixels; image sizes are given at 96 dpi and scaled by the layout, so
+// `dpiScale` (writer dpi / 96) converts between the two.
+void FitImages(QTextDocument &doc, const QString &baseDir, qreal maxWidth, qreal dpiScale)
 {
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
@@ -41,7 +43,8 @@ void FitImages(QTextDocument &doc, const QString &baseDir, qreal maxWidth)
                 std::fprintf(stderr, "quorvex-manual: missing image %s\n", qPrintable(path));
                 continue;
             }
-            const qreal w = qMin<qreal>(maxWidth, natural.width() * 2.0);
+            // Screenshots are shown at most at the text width, smaller pictures at 96 dpi.
+            const qreal w = qMin<qreal>(maxWidth / dpiScale, natural.width());
             fmt.setWidth(w);
             fmt.setHeight(w * natural.height() / natural.width());
             fmt.setName(path);
@@ -94,7 +97,7 @@ int main(int argc, char *argv[])
     doc.setMarkdown(markdown);
     doc.setDocumentMargin(0);
     doc.setPageSize(QSizeF(writer.width(), writer.height()));
-    FitImages(doc, baseDir, writer.width());
+    FitImages(doc, baseDir, writer.width(), writer.logicalDpiY() / 96.0);
     // Every chapter (a level-1 heading) after the first starts on a new page.
     bool first = true;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {

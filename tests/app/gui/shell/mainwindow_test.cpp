@@ -8,6 +8,9 @@
 #include "ui_mainwidget.h"
 
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QTest>
 #include <QImage>
@@ -62,6 +65,19 @@ TEST_F(MainWindow, StartsOnTheDevicePageWithItsTextsAndFirstScan)
     EXPECT_LE(window->width(), qMax(avail.width(), least.width()));
     EXPECT_LE(window->height(), qMax(avail.height(), least.height()));
     EXPECT_LT(window->width(), 1920);
+}
+
+TEST_F(MainWindow, ChineseTextsHaveAFontThatDrawsThem)
+{
+    // Without a CJK font every text of the window would be a row of boxes.
+    StartWindow(false);
+    EXPECT_FALSE(QFontDatabase().families(QFontDatabase::SimplifiedChinese).isEmpty());
+    const QFontInfo used(window->Form()->pbFile->font());
+    EXPECT_EQ(used.family(), "WenQuanYi Micro Hei");
+    EXPECT_EQ(used.pixelSize(), 16);
+    const QFontMetrics metrics(window->Form()->pbFile->font());
+    for (const QChar c : QStringLiteral("文件设备测量查看帮助"))
+        EXPECT_TRUE(metrics.inFont(c)) << QString(c).toStdString();
 }
 
 TEST_F(MainWindow, NavigationButtonsShowTheirPagesExclusively)
