@@ -119,9 +119,13 @@ protected:
 
     void Type(const char *name, const QString &text)
     {
+        // One key press per character, carrying the character as its text, as a keyboard
+        // or an input method delivers it (QTest::keyClicks takes Latin-1 only).
         QLineEdit *e = W<QLineEdit>(name);
         e->clear();
-        QTest::keyClicks(e, text);
+        e->setFocus();
+        for (const QChar ch : text)
+            QTest::sendKeyEvent(QTest::Click, e, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 
     QStringList Log()
@@ -140,8 +144,17 @@ protected:
         return fresh;
     }
 
+    // A meter whose probe covers 400 to 1100 nm unless the test gives a calibration, so
+    // that the library's starting wavelength (532 nm) lies in its range and both sides
+    // use the same spectral coefficient.
     std::shared_ptr<simmeter::SimMeter> PlugMeter(simmeter::MeterConfig cfg = {})
     {
+        if (!cfg.calibration) {
+            simmeter::Calibration c = simmeter::DefaultCalibration();
+            c.base.startNm = 400;
+            c.base.endNm = 1100;
+            cfg.calibration = c;
+        }
         cfg.signal.noiseRel = 0;
         cfg.signal.powerNw = 25000;
         return Plug("1-3", std::move(cfg));
@@ -417,6 +430,8 @@ TEST_F(DebugWindowTest, LevelTableWrittenAndReadBack)
 {
     simmeter::MeterConfig cfg;
     simmeter::Calibration c = simmeter::DefaultCalibration();
+    c.base.startNm = 400;
+    c.base.endNm = 1100;
     for (auto &r : c.level.ranges)
         r.k *= 2;  // a probe calibrated differently before
     cfg.calibration = c;
@@ -449,6 +464,8 @@ TEST_F(DebugWindowTest, SpectralTableGoesInNineChunksAndReadsBackAs701Pairs)
 {
     simmeter::MeterConfig cfg;
     simmeter::Calibration c = simmeter::DefaultCalibration();
+    c.base.startNm = 400;
+    c.base.endNm = 1100;
     c.spectral.entries = {{400, 0.5f}, {700, 0.75f}, {1100, 1.0f}};
     cfg.calibration = c;
     auto meter = PlugMeter(cfg);
@@ -539,8 +556,12 @@ TEST_F(DebugWindowTest, PowerPollRunsBetweenStartAndStop)
 {
     auto meter = PlugMeter();
     OpenMeter();
+    // Meter and library agree on the wavelength (the library keeps its own across opens).
+    W<QSpinBox>("dsWaveLen")->setValue(532);
+    Press("pbSetSpec");
     Press("pbStart");
-    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("启动传输, 成功")}));
+    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置波长: 532, 成功"),
+                                       QStringLiteral("启动传输, 成功")}));
     ASSERT_NE(PollTimer(), nullptr);
     EXPECT_TRUE(PollTimer()->isActive());
     EXPECT_EQ(PollTimer()->interval(), 30);
@@ -628,6 +649,8 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
     // The worker wired as the main window wires it.
     auto *worker = new OpticalDev;
     auto *thread = new QThread;
+    QPointer<OpticalDev> gone = worker;
+    QPointer<QThread> threadGone = thread;
     worker->moveToThread(thread);
     QObject::connect(thread, &QThread::started, worker, &OpticalDev::Init);
     QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -637,6 +660,8 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
     QObject::connect(worker, &OpticalDev::SigScanFinish, &context, [&] { ++scans; },
                      Qt::QueuedConnection);
     thread->start();
+    // Init connects the request signals on `started`; a call queued now runs after it.
+    QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection);
     emit worker->SigScanDev();
     ASSERT_TRUE(WaitUntil([&] { return scans == 1; }, 20000));
     const DeviceRecordPtr rec = manager->GetDevRecord(kId);
@@ -700,8 +725,7 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
 
     thread->quit();
     EXPECT_TRUE(thread->wait(5000));
-    QPointer<OpticalDev> gone = worker;
-    EXPECT_TRUE(WaitUntil([&] { return gone.isNull(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return gone.isNull() && threadGone.isNull(); }, 5000));
     int ids[8];
     for (int i = 0, n = manager->GetDevIds(ids, 8); i < n; ++i)
         manager->RemoveDev(ids[i]);
