@@ -26,6 +26,7 @@
 #include <QTextBrowser>
 #include <QThread>
 #include <QTimer>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -730,6 +731,29 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
     for (int i = 0, n = manager->GetDevIds(ids, 8); i < n; ++i)
         manager->RemoveDev(ids[i]);
     manager->SetSelDev(-1);
+}
+
+}  // namespace
+
+namespace {
+
+// A picture of the window after a short session, for a person to look at: runs only when
+// QUORVEX_SCREENSHOT_DIR names a directory (e.g. under xvfb-run with a CJK font).
+TEST_F(DebugWindowTest, Screenshot)
+{
+    const QString dir = qEnvironmentVariable("QUORVEX_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "QUORVEX_SCREENSHOT_DIR not set";
+    auto meter = PlugMeter();
+    OpenMeter();
+    Press("pbGetDevName");
+    Press("pbGetBaseParam");
+    Press("pbGetLevParam");
+    Press("pbUpdateTime");
+    Type("leDevName", QStringLiteral("OPM-S110"));
+    const QImage shot = win->grab().toImage();
+    EXPECT_EQ(shot.size(), QSize(888, 604) * win->devicePixelRatioF());
+    EXPECT_TRUE(shot.save(dir + QStringLiteral("/debug-window.png")));
 }
 
 }  // namespace
