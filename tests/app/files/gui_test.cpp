@@ -1,0 +1,337 @@
+// The recorder page and the viewer page in the main window, driven by object name, with a
+// simulated meter streaming into the device manager.
+#include "gui_fixture.h"
+
+#include "datafile.h"
+#include "measurewidget.h"
+#include "statusline.h"
+#include "ui_mainwidget.h"
+#include "viewfilewidget.h"
+
+#include "qcustomplot.h"
+
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace guitest;
+
+namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString Golden(const char *name) { return QStringLiteral(QUORVEX_FILES_DATA "/") + QLatin1String(name); }
+
+class Recorder : public MainWindowTest {
+protected:
+    QTemporaryDir tmp;
+    MeasureWidget *page = nullptr;
+    QPushButton *run = nullptr;
+
+    void Connected()
+    {
+        Plug(1);
+        StartWindow();
+        ASSERT_TRUE(Connect(IdOfPort(1)));
+        ASSERT_EQ(manager->GetSelDev(), IdOfPort(1));
+        page = Find<MeasureWidget>(window, "pageMeasure");
+        ASSERT_NE(page, nullptr);
+        run = Find<QPushButton>(page, "pbSetRun");
+        Find<QLineEdit>(page, "leDir")->setText(tmp.path());
+    }
+    // Sampling ticks without waiting for the 100 ms timer.
+    void Ticks(int n)
+    {
+        for (int i = 0; i < n && page->Core().Running(); ++i) page->slot_UpdateData();
+    }
+    QVector<double> Rows(const QString &path)
+    {
+        return datafile::ReadDataSeries(path, 0).values;
+    }
+};
+
+TEST_F(Recorder, FormStartsAsDescribed)
+{
+    Connected();
+    EXPECT_EQ(run->text(), "开始测量");
+    EXPECT_TRUE(run->isCheckable());
+    EXPECT_TRUE(Find<QRadioButton>(page, "rbManualStop")->isChecked());
+    EXPECT_EQ(Find<QLineEdit>(page, "leFileName")->text(), "sample.csv");
+    EXPECT_EQ(Find<QSpinBox>(page, "sbMemorySize")->maximum(), 10000);
+    EXPECT_EQ(Find<QSpinBox>(page, "sbElapseSec")->value(), 30);
+    EXPECT_EQ(Find<QSpinBox>(page, "sbSampleCount")->value(), 1000);
+    auto *mode = Find<QComboBox>(page, "cbFileMode");
+    mode->setCurrentIndex(1);
+    EXPECT_EQ(Find<QLabel>(page, "lbFileName")->text(), "文件夹");
+    EXPECT_EQ(Find<QLineEdit>(page, "leFileName")->text(), "multiSample");
+    mode->setCurrentIndex(0);
+    EXPECT_EQ(Find<QLineEdit>(page, "leFileName")->text(), "sample.csv");
+}
+
+TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
+{
+    Connected();
+    Find<QRadioButton>(page, "rbSampleCountStop")->setChecked(true);
+    Find<QSpinBox>(page, "sbSampleCount")->setValue(15);
+    Click(run);
+    EXPECT_EQ(run->text(), "停止");
+    EXPECT_FALSE(Find<QComboBox>(page, "cbFileMode")->isEnabled());
+    EXPECT_FALSE(Find<QSpinBox>(page, "sbElapseDay")->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !run->isChecked(); }, 10000));  // the real 100 ms timer
+    EXPECT_EQ(run->text(), "开始");
+    EXPECT_TRUE(Find<QComboBox>(page, "cbFileMode")->isEnabled());
+    EXPECT_TRUE(Find<QSpinBox>(page, "sbElapseDay")->isEnabled());
+    EXPECT_FALSE(page->SampleTimer()->isActive());
+    const datafile::ReadSeries r = datafile::ReadDataSeries(tmp.filePath("sample.csv"), 0);
+    ASSERT_EQ(r.values.size(), 15);
+    EXPECT_GT(r.values[14], 0);  // the simulated meter's power
+    EXPECT_EQ(r.outcome.header.startSeconds.value_or(0), page->Core().StartSeconds());
+    EXPECT_FALSE(r.outcome.header.meterModel.value_or("").isEmpty());
+}
+
+TEST_F(Recorder, ByHandWritesThePendingRowsAndMarkerFollowsTheMouse)
+{
+    Connected();
+    Click(run);
+    Ticks(42);
+    EXPECT_EQ(QFile::exists(tmp.filePath("sample.csv")), false);  // fewer than 100: not yet written
+    Click(run);
+    EXPECT_FALSE(run->isChecked());
+    EXPECT_EQ(run->text(), "开始");
+    EXPECT_GE(Rows(tmp.filePath("sample.csv")).size(), 42);
+    EXPECT_EQ(page->Core().Pending(), 0);
+
+    auto *plot = Find<QCustomPlot>(page, "wgCurve");
+    auto *tracer = qobject_cast<QCPItemTracer *>(plot->item(0));
+    auto *label = qobject_cast<QCPItemText *>(plot->item(1));
+    ASSERT_TRUE(tracer && label);
+    EXPECT_FALSE(tracer->visible());
+    Click(Find<QPushButton>(page, "pbMark"));
+    EXPECT_TRUE(tracer->visible());
+    plot->replot();
+    const QPointF at = tracer->position->pixelPosition();
+    QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, at.toPoint());
+    EXPECT_TRUE(tracer->selected());
+    EXPECT_FALSE(plot->interactions().testFlag(QCP::iRangeDrag));
+    const int x = plot->axisRect()->left() + 10;
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, at.y()), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(plot, &move);
+    const double key = plot->xAxis->pixelToCoord(x);
+    EXPECT_NEAR(tracer->position->key(), key, 1e-6);
+    auto it = plot->graph(0)->data()->findEnd(key, false);
+    if (it != plot->graph(0)->data()->constBegin()) --it;
+    EXPECT_EQ(label->text(), QString::number(it->value, 'g', 6));
+    QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(x, int(at.y())));
+    EXPECT_FALSE(tracer->selected());
+    EXPECT_TRUE(plot->interactions().testFlag(QCP::iRangeDrag));
+}
+
+TEST_F(Recorder, OverwriteQuestionNoKeepsTheFileYesReplacesIt)
+{
+    Connected();
+    const QString path = tmp.filePath("sample.csv");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me\n");
+    }
+    AnswerMessageBox(QMessageBox::No);
+    Click(run);
+    EXPECT_FALSE(run->isChecked());
+    EXPECT_EQ(run->text(), "开始测量");
+    EXPECT_FALSE(page->SampleTimer()->isActive());
+    EXPECT_EQ(ReadAll(path), QByteArray("keep me\n"));
+
+    AnswerMessageBox(QMessageBox::Yes);
+    Click(run);
+    EXPECT_TRUE(run->isChecked());
+    EXPECT_FALSE(QFile::exists(path));
+    Ticks(3);
+    Click(run);
+    EXPECT_TRUE(ReadAll(path).startsWith("Data File\n"));
+    EXPECT_EQ(Rows(path).size(), 3);
+}
+
+TEST_F(Recorder, WritesThatFailAreReportedAndNothingIsLost)
+{
+    Connected();
+    // A folder that cannot be made (a file is in its way), even for root.
+    QFile blocker(tmp.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Find<QLineEdit>(page, "leDir")->setText(tmp.filePath("file/data"));
+    Click(run);
+    Ticks(100);
+    EXPECT_TRUE(statusline::Text().contains("测量数据未保存")) << statusline::Text().toStdString();
+    Click(run);  // a stop that cannot write keeps the rows and says so
+    EXPECT_GE(page->Core().Pending(), 100);
+    EXPECT_TRUE(statusline::Text().contains("测量数据未保存"));
+}
+
+TEST_F(Recorder, NoMeterSelectedStartsNothing)
+{
+    Connected();
+    manager->SetSelDev(-1);
+    Click(run);
+    EXPECT_TRUE(run->isChecked());  // the button toggled by itself
+    EXPECT_FALSE(page->SampleTimer()->isActive());
+    EXPECT_EQ(run->text(), "开始测量");
+}
+
+TEST(RecorderId, MeterIdZeroIsAMeter)
+{
+    QTemporaryDir tmp;
+    DevManage::Instance()->SetSelDev(0);
+    MeasureWidget page;
+    page.findChild<QLineEdit *>("leDir")->setText(tmp.path());
+    auto *run = page.findChild<QPushButton *>("pbSetRun");
+    run->click();
+    EXPECT_TRUE(page.SampleTimer()->isActive());
+    page.slot_UpdateData();
+    run->click();
+    EXPECT_EQ(datafile::ReadDataSeries(tmp.filePath("sample.csv"), 0).values.size(), 1);
+    DevManage::Instance()->SetSelDev(-1);
+}
+
+class Viewer : public MainWindowTest {
+protected:
+    viewFileWidget *page = nullptr;
+    void Open()
+    {
+        StartWindow(false);
+        page = Find<viewFileWidget>(window, "pageViewFile");
+        ASSERT_NE(page, nullptr);
+    }
+    bool OpenAndWait(const QString &path)
+    {
+        QSignalSpy shown(page, &viewFileWidget::SigFileShown);
+        page->OpenFile(path);
+        return WaitUntil([&] { return shown.count() > 0; });
+    }
+    QString Field(const char *name) { return Find<QLineEdit>(page, name)->text(); }
+    QCustomPlot *Plot() { return Find<QCustomPlot>(page, "widget_plot"); }
+};
+
+TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
+{
+    Open();
+    QSignalSpy shown(page, &viewFileWidget::SigFileShown);
+    AnswerFileDialog(Golden("recording.csv"));
+    window->Form()->pbFile->menu()->actions().at(0)->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return shown.count() > 0; }));
+    EXPECT_EQ(window->Form()->stackedWidget->currentWidget(), page);
+    EXPECT_EQ(Field("lineEdit_meterModel"), "OPM-150");
+    EXPECT_EQ(Field("lineEdit_meterSerial"), "A123");
+    EXPECT_EQ(Field("lineEdit_dectorModel"), "PD-300");
+    EXPECT_EQ(Field("lineEdit_dectorSerial"), "D456");
+    EXPECT_EQ(Field("lineEdit_wavelength"), "1550");
+    EXPECT_EQ(Field("lineEdit_averageTime"), "16");
+    EXPECT_FALSE(Find<QLineEdit>(page, "lineEdit_meterModel")->isEnabled());
+    EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
+    EXPECT_EQ(Plot()->xAxis->range().lower, 1700000000.0);
+    EXPECT_EQ(Plot()->yAxis->range().upper, 1234570.0);
+    EXPECT_EQ(Plot()->yAxis->label(), "功率(nw)");
+}
+
+TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPlot)
+{
+    Open();
+    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    QTemporaryDir tmp;
+    datafile::HeaderInfo h;
+    h.devName = QStringLiteral("CURVE-M");  // the other identity lines stay empty
+    h.unit = QStringLiteral("μW");
+    const QString curve = tmp.filePath("curve.csv");
+    ASSERT_TRUE(datafile::WriteWholeFile(curve, datafile::CurveFile(h, {1, 2, 3})));
+    ASSERT_TRUE(OpenAndWait(curve));
+    EXPECT_EQ(Field("lineEdit_meterModel"), "CURVE-M");
+    EXPECT_EQ(Field("lineEdit_meterSerial"), "A123");  // kept from the first file
+    EXPECT_EQ(Field("lineEdit_wavelength"), "0");
+    EXPECT_EQ(page->StartSeconds(), 1700000000);
+    EXPECT_DOUBLE_EQ(Plot()->graph(0)->data()->at(1)->key, 1700000000.1);
+    EXPECT_EQ(Plot()->yAxis->label(), "功率(μW)");
+
+    ASSERT_TRUE(OpenAndWait(Golden("histogram.csv")));
+    EXPECT_EQ(Plot()->graph(0)->dataCount(), 0);
+    EXPECT_EQ(Field("lineEdit_meterModel"), "CURVE-M");
+}
+
+TEST_F(Viewer, DropOpensOnlyTheFirstFile)
+{
+    Open();
+    QSignalSpy shown(page, &viewFileWidget::SigFileShown);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Golden("curve.csv")), QUrl::fromLocalFile(Golden("recording.csv"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(page, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(page, &drop);
+    ASSERT_TRUE(WaitUntil([&] { return shown.count() > 0; }));
+    WaitUntil([] { return false; }, 200);
+    ASSERT_EQ(shown.count(), 1);
+    EXPECT_EQ(shown.at(0).at(0).toString(), Golden("curve.csv"));
+    EXPECT_EQ(Field("lineEdit_wavelength"), "632.8");
+}
+
+TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
+{
+    Open();
+    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    QTemporaryDir tmp;
+    const QString big = tmp.filePath("big.csv");
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        datafile::HeaderInfo h;
+        h.devName = QStringLiteral("BIG");
+        f.write(datafile::Header(datafile::Variant::Recording, h).toUtf8());
+        QByteArray block;
+        for (int i = 0; i < 100000; ++i) block += datafile::RecordingRow(i, 1234567).toUtf8();
+        for (int i = 0; i < 20; ++i) f.write(block);  // 2 M rows, ~40 MB
+    }
+    QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
+    page->OpenFile(big);
+    EXPECT_TRUE(page->IsLoading());
+    EXPECT_FALSE(Find<QWidget>(page, "widget_loading")->isHidden());
+    Click(Find<QPushButton>(page, "pushButton_cancelLoad"));
+    ASSERT_TRUE(WaitUntil([&] { return notShown.count() > 0; }));
+    EXPECT_TRUE(Find<QWidget>(page, "widget_loading")->isHidden());
+    EXPECT_EQ(Field("lineEdit_meterModel"), "OPM-150");
+    EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
+
+    ASSERT_TRUE(OpenAndWait(big));
+    EXPECT_EQ(Field("lineEdit_meterModel"), "BIG");
+    EXPECT_EQ(Plot()->graph(0)->dataCount(), 2000000);
+}
+
+TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
+{
+    Open();
+    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
+    page->OpenFile(Golden("no_such_file.csv"));
+    ASSERT_TRUE(WaitUntil([&] { return notShown.count() > 0; }));
+    AnswerFileDialogCancel();
+    page->OpenFileDialog();
+    EXPECT_FALSE(page->IsLoading());
+    EXPECT_EQ(Field("lineEdit_meterModel"), "OPM-150");
+    EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
+}
+
+}  // namespace
