@@ -41,6 +41,10 @@ TEST_F(WorkerTest, ClosingDuringAScanStopsTheProbeAndReleasesTheLibrary)
     const bool ended = thread->wait(10000);
     const qint64 took = clock.elapsed();
     ASSERT_TRUE(ended) << "the worker thread hangs";
+    // Both are gone (or about to go, on the next deferred delete): only the guards below
+    // may reach them now, and TearDown finds nothing left to stop.
+    thread = nullptr;
+    worker = nullptr;
     std::cout << "[ measured ] interruption to thread finished: " << took << " ms" << std::endl;
     RecordProperty("shutdown_ms", static_cast<int>(took));
     // Without the interruption the probe alone would run for about 3 s more.
