@@ -491,11 +491,14 @@ TEST_F(DebugWindowTest, SpectralTableGoesInNineChunksAndReadsBackAs701Pairs)
         EXPECT_EQ(simmeter::wire::GetU16(chunks[i].data() + 2), 80 * i);
     }
     const auto &table = meter->Model().GetCalibration().spectral.entries;
+    const auto &simDefault = simmeter::DefaultSpectralTable().entries;
     const QVector<calib::SpectralEntry> &builtIn = calib::BuiltInSpectralTable();
     ASSERT_EQ(table.size(), 701u);
     for (int i = 0; i < 701; ++i) {
         ASSERT_EQ(table[i].nm, builtIn[i].nm);
         ASSERT_EQ(table[i].coef, builtIn[i].coef);
+        // Made the same way as the simulated probe's own table: writing it changes no reading.
+        ASSERT_EQ(simDefault[i].coef, builtIn[i].coef) << builtIn[i].nm;
     }
 
     CloseAndReopen();
