@@ -335,3 +335,28 @@ TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
 }
 
 }  // namespace
+
+namespace {
+// Pictures of both pages for a person to look at (only when QUORVEX_SHOT_DIR is set).
+TEST_F(Recorder, PicturesOfTheRecorderAndTheViewer)
+{
+    const QString dir = qEnvironmentVariable("QUORVEX_SHOT_DIR");
+    if (dir.isEmpty()) GTEST_SKIP() << "QUORVEX_SHOT_DIR not set";
+    Connected();
+    window->resize(1280, 760);
+    window->Form()->stackedWidget->setCurrentWidget(page);
+    Click(run);
+    Ticks(150);
+    Click(Find<QPushButton>(page, "pbMark"));
+    WaitUntil([] { return false; }, 300);
+    page->grab().save(dir + "/recorder-running.png");
+    Click(run);
+    auto *viewer = Find<viewFileWidget>(window, "pageViewFile");
+    window->Form()->stackedWidget->setCurrentWidget(viewer);
+    QSignalSpy shown(viewer, &viewFileWidget::SigFileShown);
+    viewer->OpenFile(tmp.filePath("sample.csv"));
+    ASSERT_TRUE(WaitUntil([&] { return shown.count() > 0; }));
+    WaitUntil([] { return false; }, 300);
+    viewer->grab().save(dir + "/viewer.png");
+}
+}  // namespace

@@ -1,6 +1,7 @@
 // The recorder's file logic without a screen: a scripted clock and meter, the real file
 // system in a temporary folder, and a sink that can be made to fail.
 #include "datafile.h"
+#include "plotthin.h"
 #include "recorder.h"
 
 #include <QDir>
@@ -336,4 +337,28 @@ TEST_F(RecorderTest, FailedAppendLeavesTheFileAsItWas)
     EXPECT_TRUE(QFile::exists("/dev/full"));
 }
 
+}  // namespace
+
+namespace {
+struct Point {
+    double key;
+    double value;
+};
+
+TEST(PlotThinning, HalvesAndKeepsPeaksInTimeOrder)
+{
+    QVector<Point> p;
+    for (int i = 0; i < 12; ++i) p.append({double(i), i == 5 ? 100.0 : i == 9 ? -100.0 : 1.0});
+    plotthin::HalveEnvelope(p, 4);
+    // Groups [0..3] flat, [4..7] with the peak at 5; the newest 4 stay as they are.
+    ASSERT_EQ(p.size(), 8);
+    EXPECT_EQ(p[0].key, 0);
+    EXPECT_EQ(p[1].key, 3);
+    EXPECT_EQ(p[2].key, 4);  // lowest of the group (first of equals), then the peak
+    EXPECT_EQ(p[3].key, 5);
+    EXPECT_EQ(p[3].value, 100);
+    EXPECT_EQ(p[4].key, 8);
+    EXPECT_EQ(p[5].value, -100);
+    for (int i = 1; i < p.size(); ++i) EXPECT_LT(p[i - 1].key, p[i].key);
+}
 }  // namespace
