@@ -523,6 +523,9 @@ TEST_F(DebugWindowTest, AFailedSpectralChunkDoesNotStopTheOthers)
     meter->ClearReceived();
     Press("pbSetSpecParam");
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设置光谱校准参数, 失败")}));
+    // The last chunk may still be on its way when its wait has run out.
+    EXPECT_TRUE(simmeter::testing::WaitFor(
+        [&] { return meter->Model().ReceivedCount(kSetSpecParam) == 9u; }));
     EXPECT_EQ(meter->Model().ReceivedCount(kSetSpecParam), 9u);
 }
 
