@@ -117,6 +117,7 @@ void PointerDialWidget::paintEvent(QPaintEvent *)
     valueFont.setBold(true);
     valueFont.setPixelSize(qMax(1, L(50)));
     painter.setFont(valueFont);
-    painter.drawText(QRect(L(-100), L(30), L(200), L(60)), Qt::AlignCenter,
+    // Not clipped to its box: a long value ("-1234.56μW") stays readable.
+    painter.drawText(QRect(L(-100), L(30), L(200), L(60)), Qt::AlignCenter | Qt::TextDontClip,
                      measurefmt::Power(value, unit));
 }

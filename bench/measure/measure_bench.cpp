@@ -11,6 +11,7 @@
 #include "devmanage.h"
 #include "pointerdata.h"
 #include "pointerdialwidget.h"
+#include "quorvex_resources.h"
 
 #include <qcustomplot.h>
 
@@ -75,10 +76,12 @@ void TickLoop(const char *what, DataWidget &page, DeviceRecord &rec, int ticks)
     Report(what, s);
 }
 
-void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool incremental)
+void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool incremental,
+              bool antialiased)
 {
     CurveData *curve = page.CurveView();
     curve->SetIncrementalUpdates(incremental);
+    curve->Graph()->setAntialiased(antialiased);
     page.findChild<QPushButton *>(QStringLiteral("pbCurve"))->click();
     // A sample window of `window` points, filled before measuring.
     page.CurveControl(false);
@@ -88,6 +91,7 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
     for (int filled = 0; filled < window; filled += 1000)
         Feed(rec, 1000);
     page.RefreshData();  // first full hand-over, not measured
+    curve->Graph()->setAntialiased(antialiased);  // the view chooses by size; force it here
     curve->Plot()->replot();
 
     Stats copy, refresh, replot;
@@ -104,20 +108,19 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
         copy.Add(t.nsecsElapsed());
         t.start();
         page.RefreshData();  // its own copy out of the store + both run views
+        curve->Graph()->setAntialiased(antialiased);
         refresh.Add(t.nsecsElapsed());
         t.start();
         curve->Plot()->replot(QCustomPlot::rpImmediateRefresh);
         replot.Add(t.nsecsElapsed());
     }
     char label[96];
-    std::snprintf(label, sizeof label, "curve %d pts, %s: copy out", window,
-                  incremental ? "slide" : "whole");
+    const char *mode = incremental ? (antialiased ? "slide, aa" : "slide") : "whole, aa";
+    std::snprintf(label, sizeof label, "curve %d pts, %s: copy out", window, mode);
     Report(label, copy);
-    std::snprintf(label, sizeof label, "curve %d pts, %s: RefreshData", window,
-                  incremental ? "slide" : "whole");
+    std::snprintf(label, sizeof label, "curve %d pts, %s: RefreshData", window, mode);
     Report(label, refresh);
-    std::snprintf(label, sizeof label, "curve %d pts, %s: replot", window,
-                  incremental ? "slide" : "whole");
+    std::snprintf(label, sizeof label, "curve %d pts, %s: replot", window, mode);
     Report(label, replot);
     std::printf("%-44s %9.1f us (QCustomPlot's own figure)\n", "  replotTime()",
                 curve->Plot()->replotTime() * 1000.0);
@@ -131,6 +134,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
                                                                     : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
+    QuorvexInitResources();
     const int window = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int ticks = argc > 2 ? std::atoi(argv[2]) : 400;
 
@@ -166,8 +170,12 @@ int main(int argc, char **argv)
         Report("dial paint 800x480", s);
     }
 
-    CurveRun(page, *rec, window, ticks, false);
-    CurveRun(page, *rec, window, ticks, true);
+    // Before: the whole window handed over every tick, antialiased line. After: only what
+    // slid in, then also without antialiasing.
+    CurveRun(page, *rec, window, ticks, false, true);
+    CurveRun(page, *rec, window, ticks, true, true);
+    CurveRun(page, *rec, window, ticks, true, false);
+    CurveRun(page, *rec, 1000, ticks, true, false);
 
     m->SetSelDev(-1);
     m->RemoveDev(kId);
