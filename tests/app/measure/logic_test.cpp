@@ -323,10 +323,17 @@ TEST(MeasureConfig, UnreadableAndUnwritableFilesReportWhy)
     // A path below a plain file can be created by nobody.
     EXPECT_FALSE(measureconfig::Write(path + "/x.ini", {}, &error));
     EXPECT_TRUE(error.contains(QString::fromUtf8("未保存")));
+}
+
+TEST(MeasureConfig, ReadOnlyFileIsNotOverwritten)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ro.ini");
+    WriteText(path, "[dataConfig]\nwaveLength=5\n");
     QFile::setPermissions(path, QFileDevice::ReadOwner);
     if (QFile(path).open(QIODevice::WriteOnly | QIODevice::Append))
         GTEST_SKIP() << "running as a user that ignores file permissions";
-    error.clear();
+    QString error;
     EXPECT_FALSE(measureconfig::Write(path, {1310, 1, 2}, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(ReadAll(path), "[dataConfig]\nwaveLength=5\n");
