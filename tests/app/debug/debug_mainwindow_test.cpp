@@ -47,12 +47,33 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     EXPECT_LE((debug->geometry().center() - window->geometry().center()).manhattanLength(), 20);
 
     auto *log = Find<QTextBrowser>(debug, "textBrowser");
-    Find<QPushButton>(debug, "pbScanDev")->click();
-    Find<QPushButton>(debug, "pbOpenDev")->click();
-    Find<QPushButton>(debug, "pbGetDetName")->click();
-    Find<QPushButton>(debug, "pbStart")->click();
-    Find<QPushButton>(debug, "pbStop")->click();
+    auto logLines = [&] {
+        return log->document()->isEmpty() ? QStringList()
+                                          : log->toPlainText().split(QLatin1Char('\n'));
+    };
+    // The log without repeated attempts: an action that should succeed is repeated (up to
+    // five times) when its reply missed the library's 30 ms wait on a loaded machine.
+    QStringList lines;
+    auto act = [&](const char *name, bool expectSuccess) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const int before = logLines().size();
+            Find<QPushButton>(debug, name)->click();
+            const QStringList fresh = logLines().mid(before);
+            if (!expectSuccess || fresh.isEmpty() ||
+                !fresh[0].endsWith(QStringLiteral(", 失败")) || attempt == 4) {
+                lines += fresh;
+                return;
+            }
+        }
+    };
+    act("pbScanDev", true);
+    act("pbOpenDev", true);
+    act("pbGetDetName", true);
+    act("pbStart", true);
+    act("pbStop", false);
+    const int beforeClose = logLines().size();
     debug->close();
+    lines += logLines().mid(beforeClose);
     const QStringList expected = {
         QStringLiteral("扫描设备, 设备数量: 1"), QString::number(id),
         QStringLiteral("打开设备 %1, 成功").arg(id), QStringLiteral("查询探头名称, 成功"),
@@ -60,11 +81,6 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
         QStringLiteral("启动传输, 成功"), QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示"),
         QStringLiteral("停止传输, 失败"), QStringLiteral("   设备由主窗口打开, 继续传输"), QString(),
         QStringLiteral("关闭设备 %1, 失败").arg(id), QStringLiteral("   设备由主窗口打开, 保持打开")};
-    QStringList lines = log->toPlainText().split(QLatin1Char('\n'));
-    // Whether the streaming meter's acknowledgement of the extra start beats the 30 ms wait
-    // on a loaded machine is not the point here.
-    if (lines.size() > 5 && lines[5] == QStringLiteral("启动传输, 失败"))
-        lines[5] = QStringLiteral("启动传输, 成功");
     EXPECT_EQ(lines, expected);
     EXPECT_FALSE(debug->isVisible());
 
