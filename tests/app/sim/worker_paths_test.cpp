@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <string>
 
 using namespace workertest;
 
@@ -173,14 +174,30 @@ TEST_F(WorkerTest, OneTickTakesAtMost30SamplesAndLeavesTheRestForTheNext)
     // Only the ticks run below count: stop the poll timer (the worker's child) in its thread.
     InWorker([&] { worker->findChild<QTimer *>()->stop(); });
     rec->StartStatistics(0, 0);
-    const uint64_t sent = meter->Model().SamplesSent();
-    ASSERT_TRUE(WaitUntil([&] { return meter->Model().SamplesSent() >= sent + 200; }, 5000));
+    auto tick = [&] {
+        const int before = StatCount(rec);
+        InWorker([&] { QMetaObject::invokeMethod(worker, "UpdateStatus", Qt::DirectConnection); });
+        return StatCount(rec) - before;
+    };
 
-    for (int tick = 1; tick <= 3; ++tick) {
-        bool ticked = false;
-        InWorker([&] { ticked = QMetaObject::invokeMethod(worker, "UpdateStatus", Qt::DirectConnection); });
-        ASSERT_TRUE(ticked);
-        EXPECT_EQ(StatCount(rec), 30 * tick) << "tick " << tick;
+    // Let a backlog of 200 ms build up, then tick three times in a row: each tick takes
+    // 30 and leaves the rest. The meter's count is what it handed to the bus; on a loaded
+    // machine the library may not have read all of it yet, so a short burst is retried
+    // after the next backlog.
+    QList<int> bursts;
+    bool capped = false;
+    for (int attempt = 0; attempt < 5 && !capped; ++attempt) {
+        const uint64_t sent = meter->Model().SamplesSent();
+        ASSERT_TRUE(WaitUntil([&] { return meter->Model().SamplesSent() >= sent + 400; }, 5000));
+        const QList<int> burst{tick(), tick(), tick()};
+        bursts += burst;
+        capped = burst == QList<int>{30, 30, 30};
     }
+    std::string taken;
+    for (int n : bursts)
+        taken += std::to_string(n) + ' ';
+    EXPECT_TRUE(capped) << "taken per tick: " << taken;
+    for (int n : bursts)
+        EXPECT_LE(n, 30) << "taken per tick: " << taken;
     InWorker([&] { worker->findChild<QTimer *>()->start(); });
 }
