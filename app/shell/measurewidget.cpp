@@ -95,18 +95,18 @@ void MeasureWidget::slot_UpdateData()
     recorder::TickEnd end = recorder::TickEnd::Running;
     const recorder::Sample s = core_->Tick(&end);
 
-    QSharedPointer<QCPGraphDataContainer> data = graph->data();
-    if (data->isEmpty()) {
+    QSharedPointer<QCPGraphDataContainer> points = graph->data();
+    if (points->isEmpty()) {
         minValue_ = maxValue_ = s.value;
     } else {
         minValue_ = std::min(minValue_, s.value);
         maxValue_ = std::max(maxValue_, s.value);
     }
     graph->addData(s.key, s.value);
-    if (data->size() > kPlotPointCap) {
-        QVector<QCPGraphData> points(data->constBegin(), data->constEnd());
-        plotthin::HalveEnvelope(points, 1000);
-        data->set(points, true);
+    if (points->size() > kPlotPointCap) {
+        QVector<QCPGraphData> copy(points->constBegin(), points->constEnd());
+        plotthin::HalveEnvelope(copy, 1000);
+        points->set(copy, true);
     }
     RescaleToData();
     ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
@@ -118,9 +118,9 @@ void MeasureWidget::slot_UpdateData()
 // over every point (keys only grow: first and last point).
 void MeasureWidget::RescaleToData()
 {
-    QSharedPointer<QCPGraphDataContainer> data = graph->data();
-    if (data->isEmpty()) return;
-    plottools::SetRangeLikeRescale(ui->wgCurve, true, data->constBegin()->key, (data->constEnd() - 1)->key);
+    QSharedPointer<QCPGraphDataContainer> points = graph->data();
+    if (points->isEmpty()) return;
+    plottools::SetRangeLikeRescale(ui->wgCurve, true, points->constBegin()->key, (points->constEnd() - 1)->key);
     plottools::SetRangeLikeRescale(ui->wgCurve, false, minValue_, maxValue_);
 }
 
