@@ -1,10 +1,11 @@
 // The application's start-up and idle cost, against simulated meters.
 //
 // Run inside the simulator, on any display (offscreen by default):
-//   tessivar-sim --meters 2 -- bench_app_startup
+//   tessivar-sim --meters 4 -- bench_app_startup
 // Prints: time from process start to the main window shown and to two meters listed; the
-// process's CPU share with no meter connected (device page) and with one meter connected
-// and idle on the device page, each over a 10 s window.
+// process's CPU share, each over a 10 s window: with no meter connected (device page), one
+// meter connected and idle on the device page, one meter streaming into the numeric view,
+// and (when the simulator offers four) four meters connected.
 #include "appsetup.h"
 #include "devconnwidget.h"
 #include "devmanage.h"
@@ -104,5 +105,20 @@ int main(int argc, char *argv[])
     w.ShowDevWin();
     WaitUntil([] { return false; }, 1000);  // streaming settles
     std::printf("CPU, one meter idle:        %6.2f %% of one core\n", CpuShare(10));
+
+    w.ShowDataWin();  // the numeric view is the data page's first view
+    WaitUntil([] { return false; }, 500);
+    std::printf("CPU, one meter, numeric:    %6.2f %% of one core\n", CpuShare(10));
+
+    if (!WaitUntil([&] { return page->Entries().size() >= 4; }, 20000))
+        return 0;
+    for (ScannedWidget *e : page->Entries())
+        if (!bar->FindCard(e->DevId()))
+            e->findChild<QPushButton *>("pbConn")->click();
+    if (!WaitUntil([&] { return bar->Cards().size() >= 4; }, 30000))
+        return 1;
+    w.ShowDataWin();
+    WaitUntil([] { return false; }, 1000);
+    std::printf("CPU, four meters, numeric:  %6.2f %% of one core\n", CpuShare(10));
     return 0;
 }
