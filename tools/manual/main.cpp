@@ -2,8 +2,8 @@
 // the Markdown (QTextDocument) and prints it to a PDF writer with a CJK font embedded.
 //
 // Usage: quorvex-manual <output.pdf> <chapter.md>...
-// Chapters are joined in the order given, each starting on a new page; images are looked
-// up relative to the first chapter's folder and scaled down to the text width.
+// Chapters follow each other in the order given, each starting on a new page; images are
+// looked up relative to their chapter and scaled down to fit the page.
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QAbstractTextDocumentLayout>
 #include <QImageReader>
+#include <QVector>
 
 #include <cstdio>
 
@@ -25,34 +26,49 @@ namespace {
 
 const char kFontFamily[] = "WenQuanYi Micro Hei";
 
-// Images keep their proportions and never exceed the text width. `maxWidth` is in the
-// writer's pixels; image sizes are given at 96 dpi and scaled by the layout, so
-// `dpiScale` (writer dpi / 96) converts between the two.
-void FitImages(QTextDocument &doc, const QString &baseDir, qreal maxWidth, qreal dpiScale)
+// Images keep their proportions and never exceed the text width nor the page height.
+// `maxWidth` and `maxHeight` are in the writer's pixels; image sizes are given at 96 dpi
+// and scaled by the layout, so `dpiScale` (writer dpi / 96) converts between the two.
+void FitImages(QTextDocument &doc, const QString &baseDir, qreal maxWidth, qreal maxHeight,
+               qreal dpiScale)
 {
+    // Collected first, changed afterwards: changing a fragment's format while walking the
+    // fragments would leave the walk on stale positions.
+    struct Image {
+        int position;
+        int length;
+        QTextImageFormat format;
+    };
+    QVector<Image> images;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment frag = it.fragment();
-            QTextImageFormat fmt = frag.charFormat().toImageFormat();
-            if (!fmt.isValid())
-                continue;
-            const QString name = fmt.name();
-            const QString path = QFileInfo(name).isAbsolute() ? name : baseDir + "/" + name;
-            const QSize natural = QImageReader(path).size();
-            if (!natural.isValid()) {
-                std::fprintf(stderr, "quorvex-manual: missing image %s\n", qPrintable(path));
-                continue;
-            }
-            // Screenshots are shown at most at the text width, smaller pictures at 96 dpi.
-            const qreal w = qMin<qreal>(maxWidth / dpiScale, natural.width());
-            fmt.setWidth(w);
-            fmt.setHeight(w * natural.height() / natural.width());
-            fmt.setName(path);
-            QTextCursor cursor(&doc);
-            cursor.setPosition(frag.position());
-            cursor.setPosition(frag.position() + frag.length(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(fmt);
+            const QTextImageFormat fmt = frag.charFormat().toImageFormat();
+            if (fmt.isValid())
+                images.append({frag.position(), frag.length(), fmt});
         }
+    }
+    for (Image &image : images) {
+        const QString name = image.format.name();
+        const QString path = QFileInfo(name).isAbsolute() ? name : baseDir + "/" + name;
+        const QSize natural = QImageReader(path).size();
+        if (!natural.isValid()) {
+            std::fprintf(stderr, "quorvex-manual: missing image %s\n", qPrintable(path));
+            continue;
+        }
+        // Screenshots are shown at most at the text width (and 80 % of the page height),
+        // smaller pictures at 96 dpi.
+        qreal w = qMin<qreal>(maxWidth / dpiScale, natural.width());
+        const qreal hMax = 0.8 * maxHeight / dpiScale;
+        if (w * natural.height() / natural.width() > hMax)
+            w = hMax * natural.width() / natural.height();
+        image.format.setWidth(w);
+        image.format.setHeight(w * natural.height() / natural.width());
+        image.format.setName(path);
+        QTextCursor cursor(&doc);
+        cursor.setPosition(image.position);
+        cursor.setPosition(image.position + image.length, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(image.format);
     }
 }
 
@@ -70,61 +86,48 @@ int main(int argc, char *argv[])
                              "(Debian package fonts-wqy-microhei)\n", kFontFamily);
         return 1;
     }
-    QString markdown;
-    for (int i = 2; i < argc; ++i) {
-        QFile f(QString::fromLocal8Bit(argv[i]));
-        if (!f.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "quorvex-manual: cannot read %s\n", argv[i]);
-            return 1;
-        }
-        markdown += QString::fromUtf8(f.readAll());
-        markdown += QStringLiteral("\n\n");
-    }
-    const QString baseDir = QFileInfo(QString::fromLocal8Bit(argv[2])).absolutePath();
     const QString out = QString::fromLocal8Bit(argv[1]);
-
     QPdfWriter writer(out);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setResolution(300);
     writer.setPageMargins(QMarginsF(18, 18, 18, 18), QPageLayout::Millimeter);
     writer.setTitle(QStringLiteral("光功率计用户手册"));
     writer.setCreator(QStringLiteral("quorvex-manual"));
-
-    QTextDocument doc;
-    // Fonts measured at the writer's resolution; set before the page size.
-    doc.documentLayout()->setPaintDevice(&writer);
-    doc.setDefaultFont(QFont(QLatin1String(kFontFamily), 10));
-    doc.setMarkdown(markdown);
-    doc.setDocumentMargin(0);
-    doc.setPageSize(QSizeF(writer.width(), writer.height()));
-    FitImages(doc, baseDir, writer.width(), writer.logicalDpiY() / 96.0);
-    // Every chapter (a level-1 heading) after the first starts on a new page.
-    bool first = true;
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        if (block.blockFormat().headingLevel() != 1)
-            continue;
-        if (!first) {
-            QTextBlockFormat fmt = block.blockFormat();
-            fmt.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
-            QTextCursor(block).setBlockFormat(fmt);
-        }
-        first = false;
-    }
-
     QPainter painter;
     if (!painter.begin(&writer)) {
         std::fprintf(stderr, "quorvex-manual: cannot write %s\n", qPrintable(out));
         return 1;
     }
-    const int pages = doc.pageCount();
-    const qreal pageHeight = writer.height();
-    for (int p = 0; p < pages; ++p) {
-        if (p > 0)
-            writer.newPage();
-        painter.save();
-        painter.translate(0, -p * pageHeight);
-        doc.drawContents(&painter, QRectF(0, p * pageHeight, writer.width(), pageHeight));
-        painter.restore();
+
+    // Each chapter is a document of its own, starting on a new page: joined into one
+    // Markdown text, a list of one chapter could be taken into another's.
+    int pages = 0;
+    for (int i = 2; i < argc; ++i) {
+        const QString chapter = QString::fromLocal8Bit(argv[i]);
+        QFile f(chapter);
+        if (!f.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "quorvex-manual: cannot read %s\n", argv[i]);
+            return 1;
+        }
+        QTextDocument doc;
+        // Fonts measured at the writer's resolution; set before the page size.
+        doc.documentLayout()->setPaintDevice(&writer);
+        doc.setDefaultFont(QFont(QLatin1String(kFontFamily), 10));
+        doc.setMarkdown(QString::fromUtf8(f.readAll()));
+        doc.setDocumentMargin(0);
+        doc.setPageSize(QSizeF(writer.width(), writer.height()));
+        FitImages(doc, QFileInfo(chapter).absolutePath(), writer.width(), writer.height(),
+                  writer.logicalDpiY() / 96.0);
+        const qreal pageHeight = writer.height();
+        for (int p = 0; p < doc.pageCount(); ++p) {
+            if (pages > 0)
+                writer.newPage();
+            painter.save();
+            painter.translate(0, -p * pageHeight);
+            doc.drawContents(&painter, QRectF(0, p * pageHeight, writer.width(), pageHeight));
+            painter.restore();
+            ++pages;
+        }
     }
     painter.end();
     std::printf("%s: %d pages\n", qPrintable(out), pages);
