@@ -25,11 +25,11 @@ TEST(ArgsCommands, EachCommandWithItsIdAndOptions) {
 
     Options info = parseOk({"info", "50331648"});
     EXPECT_EQ(info.command, Command::Info);
-    EXPECT_EQ(info.id, 50331648);
+    EXPECT_EQ(info.meter, "50331648");
 
     Options read = parseOk({"read", "7", "--wavelength", "1310", "--average=16", "-n", "5"});
     EXPECT_EQ(read.command, Command::Read);
-    EXPECT_EQ(read.id, 7);
+    EXPECT_EQ(read.meter, "7");
     EXPECT_EQ(read.wavelengthNm, 1310);
     EXPECT_EQ(read.average, 16);
     EXPECT_EQ(read.count, 5u);
@@ -98,11 +98,13 @@ TEST(ArgsErrors, MalformedValuesAreUsageErrors) {
     };
     const Case cases[] = {
         {{"frobnicate"}, "unknown command 'frobnicate'"},
-        {{"info"}, "missing meter id"},
-        {{"info", "abc"}, "invalid meter id 'abc'"},
-        {{"info", "-5"}, "invalid meter id '-5'"},
-        {{"info", "12x"}, "invalid meter id '12x'"},
-        {{"info", "99999999999"}, "invalid meter id"},
+        {{"info", "-5"}, "invalid meter '-5'"},
+        {{"info", "S110 260101"}, "invalid meter 'S110 260101'"},
+        {{"info", ""}, "invalid meter ''"},
+        {{"info", "1", "--format", "csv"}, "invalid format 'csv' (expected text or json)"},
+        {{"scan", "--format", "jsonl"}, "invalid format 'jsonl' (expected text or json)"},
+        {{"read", "1", "--force"}, "unknown option '--force' for 'read'"},
+        {{"zero", "--force=yes"}, "takes no value"},
         {{"info", "1", "2"}, "unexpected argument '2'"},
         {{"scan", "1"}, "unexpected argument '1'"},
         {{"read", "1", "--count"}, "option '--count' needs a value"},
@@ -144,7 +146,7 @@ TEST(ArgsErrors, ErrorNamesTheCommandForItsHelpHint) {
 
 TEST(ArgsValues, LimitsOfTheMeterFieldsAreAccepted) {
     Options o = parseOk({"read", "2147483647", "-w", "65535", "-a", "65535", "-n", "1"});
-    EXPECT_EQ(o.id, 2147483647);
+    EXPECT_EQ(o.meter, "2147483647");
     EXPECT_EQ(o.wavelengthNm, 65535);
     EXPECT_EQ(o.average, 65535);
     EXPECT_EQ(parseOk({"read", "0", "-w", "1", "-a", "1"}).wavelengthNm, 1);
@@ -152,4 +154,22 @@ TEST(ArgsValues, LimitsOfTheMeterFieldsAreAccepted) {
     ParseResult r = parse({"stream", "1", "-o", "-"});
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.outputPath, "-");
+}
+
+TEST(ArgsMeters, TheMeterIsAnIdASerialOrAPortAndMayBeLeftOut) {
+    EXPECT_EQ(parseOk({"info"}).meter, "") << "the only attached meter, found at run time";
+    EXPECT_EQ(parseOk({"read", "-n", "3"}).meter, "");
+    EXPECT_EQ(parseOk({"info", "S110260101"}).meter, "S110260101");
+    EXPECT_EQ(parseOk({"stream", "1-1.2", "-n", "3"}).meter, "1-1.2");
+    EXPECT_EQ(parseOk({"zero", "16777216", "--force"}).force, true);
+    EXPECT_EQ(parseOk({"zero"}).force, false);
+}
+
+TEST(ArgsMeters, FormatsPerCommand) {
+    EXPECT_EQ(parseOk({"scan", "--format", "json"}).format, OutputFormat::Json);
+    EXPECT_EQ(parseOk({"scan"}).format, OutputFormat::Text);
+    EXPECT_EQ(parseOk({"info", "-f", "json"}).format, OutputFormat::Json);
+    EXPECT_EQ(parseOk({"read", "--format=json"}).format, OutputFormat::Json);
+    EXPECT_EQ(parseOk({"stream"}).format, OutputFormat::Csv);
+    EXPECT_EQ(parseOk({"stream", "-f", "jsonl"}).format, OutputFormat::Jsonl);
 }

@@ -127,9 +127,12 @@ TEST_F(CliProcessTest, ScanWithoutAnyMeterExitsWithOne) {
 TEST_F(CliProcessTest, ExitStatusesForHelpUsageAndUnknownId) {
     EXPECT_EQ(finish(start({kCli, "--help"})).status, 0);
     EXPECT_EQ(finish(start({kCli, "stream", "--help"})).status, 0);
-    Finished usage = finish(start({kCli, "read"}));
+    Finished usage = finish(start({kCli, "read", "--count", "0"}));
     EXPECT_EQ(usage.status, 2);
-    EXPECT_NE(usage.err.find("missing meter id"), std::string::npos) << usage.err;
+    EXPECT_NE(usage.err.find("invalid count '0'"), std::string::npos) << usage.err;
+    Finished none = finish(start({kCli, "read"}));  // the only meter, of none at all
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "tessivar: No meter found.\n");
     Finished unknown = runOnSim({"--meters", "1"}, {"info", "77"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("No meter with id 77 is attached"), std::string::npos) << unknown.err;
@@ -149,5 +152,51 @@ TEST_F(CliProcessTest, CtrlCEndsAStreamCleanly) {
     const std::string csv = readFile(file);
     ASSERT_FALSE(csv.empty());
     EXPECT_EQ(csv.back(), '\n') << "the last row is complete";
-    EXPECT_EQ(csv.rfind("time_ms,time,power_w,power_dbm\n", 0), 0u);
+    EXPECT_EQ(csv.rfind("# {\"metadata\":{\"meter\":50331648,", 0), 0u);
+    EXPECT_NE(csv.find("\nunix_ms,local_ms,time,power_w,power_dbm\n"), std::string::npos);
+}
+
+TEST_F(CliProcessTest, AReaderClosingThePipeEndsTheStreamQuietly) {
+    const std::string script = std::string(kCli) + " stream | head -n 4; echo \"tessivar=${PIPESTATUS[0]}\" >&2";
+    Finished f = finish(start({kSim, "--meters", "1", "--", "/bin/bash", "-c", script}), 30s);
+    EXPECT_EQ(f.status, 0);
+    EXPECT_EQ(countLines(f.out), 4u) << f.out;
+    EXPECT_EQ(f.out.rfind("# {\"metadata\":", 0), 0u) << f.out;
+    EXPECT_EQ(f.err, "tessivar=0\n") << "no message, status 0";
+}
+
+TEST_F(CliProcessTest, AFailedWriteToStandardOutputFailsEveryCommand) {
+    for (const std::string command : {"scan", "info", "--help"}) {
+        const std::string script = std::string(kCli) + " " + command + " > /dev/full";
+        Finished f = finish(start({kSim, "--meters", "1", "--", "/bin/sh", "-c", script}), 30s);
+        EXPECT_EQ(f.status, 1) << command;
+        EXPECT_EQ(f.err, "tessivar: Writing to standard output failed.\n") << command;
+    }
+}
+
+TEST_F(CliProcessTest, ASecondProgramIsToldTheMeterIsInUseAndTheFirstStreamGoesOn) {
+    const std::string file = dir_ + "/first.csv";
+    const std::string cli = kCli;
+    const std::string script =
+        cli + " stream -n 400 -o " + file + " & first=$!; " +
+        "until [ -f " + file + " ] && [ \"$(wc -l < " + file + ")\" -gt 20 ]; do sleep 0.05; done; " +
+        cli + " read; echo \"second=$?\" >&2; wait $first; echo \"first=$?\" >&2";
+    Finished f = finish(start({kSim, "--meters", "1", "--", "/bin/bash", "-c", script}), 60s);
+    EXPECT_EQ(f.status, 0);
+    EXPECT_EQ(f.err, "tessivar: Cannot open meter 16777216: meter in use by another program.\nsecond=1\nfirst=0\n");
+    const std::string csv = readFile(file);
+    EXPECT_EQ(countLines(csv), 402u) << "metadata, header and every sample of the first program";
+    // Samples come every 10 ms: a gap would mean the second program disturbed the first.
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    std::getline(in, line);
+    long long previous = -1;
+    int gaps = 0;
+    while (std::getline(in, line)) {
+        const long long t = std::stoll(line.substr(0, line.find(',')));
+        if (previous >= 0 && t - previous > 30) ++gaps;
+        previous = t;
+    }
+    EXPECT_EQ(gaps, 0);
 }

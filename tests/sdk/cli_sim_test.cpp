@@ -16,9 +16,14 @@
 #include <thread>
 #include <vector>
 
+#include <libusb.h>
 #include <unistd.h>
 
+#include <ctime>
+#include <streambuf>
+
 #include "cli.h"
+#include "format.h"
 #include "scratch_dir.h"
 #include "simmeter/virtual_bus.h"
 
@@ -119,9 +124,12 @@ protected:
 // Power column of a CSV data row, in nW.
 double csvPowerNw(const std::string& row) {
     auto cells = split(row, ',');
-    EXPECT_EQ(cells.size(), 4u) << row;
-    return cells.size() == 4 ? std::strtod(cells[2].c_str(), nullptr) * 1e9 : NAN;
+    EXPECT_EQ(cells.size(), 5u) << row;
+    return cells.size() == 5 ? std::strtod(cells[3].c_str(), nullptr) * 1e9 : NAN;
 }
+
+// A CSV stream file: a metadata comment, the header, then the data rows.
+constexpr size_t kCsvPreamble = 2;
 
 }  // namespace
 
@@ -178,7 +186,7 @@ TEST_F(CliSimTest, ScanMarksASilentMeterAndStillListsTheOthers) {
     silent->SetFaults(f);
     CliRun r = run({"scan"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(std::to_string(kId112) + "  (not answering)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(kId112) + "  1-1.2  (not answering)"), std::string::npos) << r.out;
     EXPECT_EQ(lines(r.out).size(), 4u) << r.out;
 }
 
@@ -222,13 +230,30 @@ TEST_F(CliSimTest, SetChangesTheMeterAndPrintsWhatItReadsBack) {
     EXPECT_EQ(m->Model().Average(), 8);
 }
 
+TEST_F(CliSimTest, ZeroCompensationOfALitProbeIsRefusedUnlessForced) {
+    Meter m = plug("1-3", 50000.0);
+    // 50 µW is light on the probe, far above the noise of a covered one (the ADC low
+    // threshold of the most sensitive range: (2000 + 375.32) / 0.7218 nW = 3.2908 µW).
+    CliRun refused = run({"zero"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("far above the noise of a covered probe (at most 3.2908 µW). Is the probe "
+                               "covered?"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(m->Model().ReceivedCount(0x0028), 0u) << "no zero offset was written";
+    CliRun forced = run({"zero", "--force"});
+    ASSERT_EQ(forced.status, 0) << forced.err;
+    EXPECT_GT(m->Model().ZeroOffset(), 10000.0);
+}
+
 TEST_F(CliSimTest, ZeroCompensationUsesAFreshReading) {
     Meter m = plug("1-3", 2500.0);
     ASSERT_EQ(run({"set", std::to_string(kId13), "-w", "850"}).status, 0);
     CliRun z = run({"zero", std::to_string(kId13)});
     ASSERT_EQ(z.status, 0) << z.err;
     EXPECT_NEAR(m->Model().ZeroOffset(), 2500.0, 2500.0 * 0.02) << z.out;
-    EXPECT_NE(z.out.find("Zero offset:  2.5"), std::string::npos) << z.out;
+    EXPECT_TRUE(std::regex_match(z.out, std::regex("Zero offset:  2\\.[45]\\d{3} µW\n"))) << z.out;
     // The stored offset applies to the next session: readings are now near zero.
     CliRun r = run({"read", std::to_string(kId13), "-n", "5"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -250,7 +275,7 @@ TEST_F(CliSimTest, ReadingsFollowTheWavelengthTheMeterKeepsBetweenSessions) {
         ASSERT_EQ(r.status, 0) << r.err;
         auto rows = lines(r.out);
         ASSERT_GE(rows.size(), 5u);
-        const std::string value = std::string(command) == "read" ? rows[0] : rows[1];
+        const std::string value = std::string(command) == "read" ? rows[0] : rows[kCsvPreamble];
         EXPECT_NE(value.find(std::string(command) == "read" ? "  2." : ",2."), std::string::npos)
             << command << " not at 2.5 µW: " << value;
     }
@@ -275,14 +300,15 @@ TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "") << "data goes to the file only";
     auto rows = lines(readFile(file));
-    ASSERT_EQ(rows.size(), 201u);
-    EXPECT_EQ(rows[0], "time_ms,time,power_w,power_dbm");
+    ASSERT_EQ(rows.size(), 200u + kCsvPreamble);
+    EXPECT_EQ(rows[0].rfind("# {\"metadata\":{\"meter\":50331648,", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1], "unix_ms,local_ms,time,power_w,power_dbm");
     // Noise is 0.2 % (one sigma); 2 % bounds every sample with a wide margin.
     int64_t previous = 0;
-    for (size_t i = 1; i < rows.size(); ++i) {
+    for (size_t i = kCsvPreamble; i < rows.size(); ++i) {
         EXPECT_NEAR(csvPowerNw(rows[i]), 2500.0, 50.0) << rows[i];
         const int64_t t = std::stoll(split(rows[i], ',')[0]);
-        if (i > 1) {
+        if (i > kCsvPreamble) {
             EXPECT_GT(t, previous) << "time stamps advance: " << rows[i];
         }
         previous = t;
@@ -303,9 +329,9 @@ TEST_F(CliSimTest, StreamForADurationAtAHighRateLosesNothing) {
     ASSERT_GT(rows.size(), 1000u) << "about 3000 samples expected";
     // Two samples per millisecond of the meter's tick: any step of more than a few ms
     // means samples were dropped on the way.
-    int64_t previous = std::stoll(split(rows[1], ',')[0]);
+    int64_t previous = std::stoll(split(rows[kCsvPreamble], ',')[0]);
     int gaps = 0;
-    for (size_t i = 2; i < rows.size(); ++i) {
+    for (size_t i = kCsvPreamble + 1; i < rows.size(); ++i) {
         const int64_t t = std::stoll(split(rows[i], ',')[0]);
         if (t - previous > 5) ++gaps;
         previous = t;
@@ -344,7 +370,7 @@ TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
         << r.err;
     const size_t reported = std::stoul(match[1]);
     auto rows = lines(readFile(file));
-    EXPECT_EQ(rows.size(), reported + 1) << "the file holds every sample reported";
+    EXPECT_EQ(rows.size(), reported + kCsvPreamble) << "the file holds every sample reported";
     EXPECT_GE(reported, 30u);
     EXPECT_LT(r.took, 15s);
 }
@@ -419,7 +445,7 @@ TEST_F(CliSimTest, UsageErrorsAndHelpNeverTouchTheBus) {
     EXPECT_NE(usage.err.find("Try 'tessivar stream --help'."), std::string::npos) << usage.err;
     CliRun help = run({"stream", "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: tessivar stream ID", 0), 0u);
+    EXPECT_EQ(help.out.rfind("Usage: tessivar stream [METER]", 0), 0u);
     EXPECT_TRUE(m->Received().empty());
 }
 
@@ -438,4 +464,317 @@ TEST_F(CliSimTest, LogDirectoryIsUsedOnlyWhenAsked) {
     ASSERT_EQ(chdir(cwd), 0);
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(logged) << "no log in the working directory without --log-dir";
+}
+
+// ---- choosing a meter --------------------------------------------------------------------
+
+namespace {
+
+// The meter's interface held through a libusb context of its own, as another program would.
+class OtherProgram {
+public:
+    explicit OtherProgram(const Meter& meter) {
+        EXPECT_EQ(libusb_init(&ctx_), 0);
+        libusb_device** list = nullptr;
+        const ssize_t n = libusb_get_device_list(ctx_, &list);
+        for (ssize_t i = 0; i < n; ++i)
+            if (libusb_get_device_address(list[i]) == meter->DeviceNumber()) libusb_open(list[i], &handle_);
+        if (n >= 0) libusb_free_device_list(list, 1);
+        if (handle_) claimed_ = libusb_claim_interface(handle_, 0) == 0;
+    }
+    ~OtherProgram() {
+        if (handle_) {
+            libusb_release_interface(handle_, 0);
+            libusb_close(handle_);
+        }
+        if (ctx_) libusb_exit(ctx_);
+    }
+    bool holds() const { return claimed_; }
+
+private:
+    libusb_context* ctx_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+    bool claimed_ = false;
+};
+
+int64_t unixNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A stream buffer whose writes all fail, as standard output on a full disk or a closed pipe.
+class FailingBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+}  // namespace
+
+TEST_F(CliSimTest, AMeterIsChosenByIdHeadSerialOrPortOrIsTheOnlyOne) {
+    Meter a = plug("1-3");
+    Meter b = plug("1-1.2");
+    const std::string serialB = b->Model().Identity().devSerial;
+    for (const std::string& name : {std::to_string(kId112), serialB, std::string("1-1.2")}) {
+        CliRun r = run({"info", name});
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_NE(r.out.find("Meter:             " + std::to_string(kId112)), std::string::npos) << name << r.out;
+        EXPECT_NE(r.out.find("Port:              1-1.2"), std::string::npos) << r.out;
+    }
+    CliRun two = run({"read"});
+    EXPECT_EQ(two.status, 1);
+    EXPECT_EQ(two.err, "tessivar: 2 meters are attached (16908288, 50331648): name one by its id, head serial "
+                       "or port, as 'tessivar scan' shows them.\n");
+    CliRun port = run({"info", "1-9"});
+    EXPECT_EQ(port.status, 1);
+    EXPECT_NE(port.err.find("No meter is attached at port 1-9"), std::string::npos) << port.err;
+    CliRun serial = run({"info", "NOSUCH1"});
+    EXPECT_EQ(serial.status, 1);
+    EXPECT_NE(serial.err.find("No meter with head serial NOSUCH1 is attached"), std::string::npos) << serial.err;
+
+    simmeter::VirtualBus::Instance().Unplug(a);
+    CliRun only = run({"read", "-n", "2"});
+    ASSERT_EQ(only.status, 0) << only.err;
+    EXPECT_EQ(lines(only.out).size(), 2u);
+}
+
+TEST_F(CliSimTest, ScanListsMetersSortedByIdAlsoAsJson) {
+    plug("1-3");
+    Meter m113 = plug("1-1.3");
+    plug("1-1.2");
+    CliRun r = run({"scan"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto rows = lines(r.out);
+    ASSERT_EQ(rows.size(), 5u) << r.out;
+    EXPECT_EQ(rows[0].rfind("ID        Port   Meter head", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[2].rfind(std::to_string(kId112) + "  1-1.2  ", 0), 0u) << r.out;
+    EXPECT_EQ(rows[3].rfind(std::to_string(kId113) + "  1-1.3  ", 0), 0u) << r.out;
+    EXPECT_EQ(rows[4].rfind(std::to_string(kId13) + "  1-3    ", 0), 0u) << r.out;
+
+    CliRun j = run({"scan", "--format", "json"});
+    ASSERT_EQ(j.status, 0) << j.err;
+    const std::regex entry(R"re(\{"id":(\d+),"port":"([^"]+)","status":"ok","head_name":"[^"]+","head_serial":"([^"]+)")re");
+    std::vector<std::string> seen;
+    for (auto it = std::sregex_iterator(j.out.begin(), j.out.end(), entry); it != std::sregex_iterator(); ++it)
+        seen.push_back((*it)[1].str() + "@" + (*it)[2].str());
+    EXPECT_EQ(seen, (std::vector<std::string>{std::to_string(kId112) + "@1-1.2", std::to_string(kId113) + "@1-1.3",
+                                              std::to_string(kId13) + "@1-3"}))
+        << j.out;
+    EXPECT_NE(j.out.find("\"head_serial\":\"" + m113->Model().Identity().devSerial + "\""), std::string::npos);
+    EXPECT_EQ(j.out.front(), '[');
+}
+
+// ---- time columns and metadata -------------------------------------------------------------
+
+TEST_F(CliSimTest, StreamRowsCarryUnixTimeTheLibrarysLocalStampAndIsoTimeWithOffset) {
+    // A zone away from UTC, so that the library's local stamps and Unix time differ.
+    const char* savedTz = std::getenv("TZ");
+    const std::string before = savedTz ? savedTz : "";
+    setenv("TZ", "UTC-05:30", 1);
+    tzset();
+    plug("1-3");
+    const int64_t start = unixNowMs();
+    CliRun r = run({"stream", "-n", "5", "-w", "850", "-a", "4"});
+    const int64_t end = unixNowMs();
+    if (savedTz) setenv("TZ", before.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    auto rows = lines(r.out);
+    ASSERT_EQ(rows.size(), 5u + kCsvPreamble) << r.out;
+    for (const std::string& field : {std::string("\"wavelength_nm\":850"), std::string("\"average\":4"),
+                                     std::string("\"port\":\"1-3\""), std::string("\"utc_offset\":\"+05:30\""),
+                                     std::string("\"head_serial\":\"S110")})
+        EXPECT_NE(rows[0].find(field), std::string::npos) << field << " missing in " << rows[0];
+    EXPECT_EQ(rows[1], "unix_ms,local_ms,time,power_w,power_dbm");
+    const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+05:30)");
+    const std::regex watts(R"(\d\.\d{0,6}e-0\d)");
+    for (size_t i = kCsvPreamble; i < rows.size(); ++i) {
+        auto cells = split(rows[i], ',');
+        ASSERT_EQ(cells.size(), 5u) << rows[i];
+        const int64_t unixMs = std::stoll(cells[0]), localMs = std::stoll(cells[1]);
+        EXPECT_GE(unixMs, start - 1000) << "unix_ms is true Unix time: " << rows[i];
+        EXPECT_LE(unixMs, end + 1000) << rows[i];
+        EXPECT_EQ(localMs - unixMs, 19800000) << "the library's stamp is local time, 5:30 ahead";
+        EXPECT_TRUE(std::regex_match(cells[2], iso)) << cells[2];
+        EXPECT_EQ(cells[2], tessivar::cli::formatIsoTime(localMs, 19800)) << "time is local_ms with its offset";
+        EXPECT_TRUE(std::regex_match(cells[3], watts)) << "7 significant digits at most: " << cells[3];
+    }
+}
+
+TEST_F(CliSimTest, JsonLinesStartWithAMetadataObject) {
+    plug("1-3");
+    CliRun r = run({"stream", std::to_string(kId13), "-n", "3", "--format", "jsonl"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto rows = lines(r.out);
+    ASSERT_EQ(rows.size(), 4u) << r.out;
+    EXPECT_EQ(rows[0].rfind("{\"metadata\":{\"meter\":50331648,\"port\":\"1-3\",", 0), 0u) << rows[0];
+    for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i].rfind("{\"unix_ms\":", 0), 0u) << rows[i];
+}
+
+TEST_F(CliSimTest, InfoAndReadAsJson) {
+    plug("1-3");
+    CliRun info = run({"info", "--format", "json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.rfind("{\"id\":50331648,\"port\":\"1-3\",\"head_name\":\"OPM-S110\",", 0), 0u) << info.out;
+    for (const char* field : {"\"wavelength_min_nm\":400,\"wavelength_max_nm\":1100", "\"spectral_entries\":701",
+                              "\"calibration_date\":\"2026-01-15\"", "\"probe_state\":2,\"probe_attached\":true"})
+        EXPECT_NE(info.out.find(field), std::string::npos) << field << " missing in " << info.out;
+    EXPECT_EQ(lines(info.out).size(), 1u);
+
+    CliRun read = run({"read", "-n", "3", "-f", "json"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out.rfind("{\"metadata\":{\"meter\":50331648,", 0), 0u) << read.out;
+    size_t readings = 0;
+    for (size_t at = read.out.find("{\"unix_ms\":"); at != std::string::npos; at = read.out.find("{\"unix_ms\":", at + 1))
+        ++readings;
+    EXPECT_EQ(readings, 3u) << read.out;
+    EXPECT_NE(read.out.find("},\"readings\":[{\"unix_ms\":"), std::string::npos) << read.out;
+}
+
+// ---- output that goes away -------------------------------------------------------------------
+
+TEST_F(CliSimTest, AClosedStandardOutputEndsAStreamQuietly) {
+    plug("1-3");
+    FailingBuffer failing;
+    std::ostream out(&failing);
+    std::ostringstream err;
+    CliEnvironment env{out, err};
+    env.stop = &stop_;
+    env.outputClosed = [] { return true; };  // the reader has gone: `| head`
+    EXPECT_EQ(runCli({"stream", "-n", "100000"}, env), 0);
+    EXPECT_EQ(err.str(), "");
+
+    std::ostream full(&failing);  // /dev/full: writes fail, nobody closed anything
+    std::ostringstream err2;
+    CliEnvironment env2{full, err2};
+    EXPECT_EQ(runCli({"scan"}, env2), 1);
+    EXPECT_EQ(err2.str(), "tessivar: Writing to standard output failed.\n");
+}
+
+// ---- meter in use, messages ----------------------------------------------------------------
+
+TEST_F(CliSimTest, AMeterHeldByAnotherProgramIsReportedAsInUse) {
+    Meter m = plug("1-3");
+    OtherProgram other(m);
+    ASSERT_TRUE(other.holds());
+    m->ClearReceived();
+    CliRun r = run({"read", std::to_string(kId13)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tessivar: Cannot open meter 50331648: meter in use by another program.\n");
+    CliRun s = run({"scan"});
+    EXPECT_EQ(s.status, 0) << s.err;
+    EXPECT_NE(s.out.find("50331648  1-3   (in use by another program)"), std::string::npos) << s.out;
+    EXPECT_TRUE(m->Received().empty()) << "nothing reached the meter the other program holds";
+}
+
+TEST_F(CliSimTest, OneLateReplyAtOpenIsAskedAgain) {
+    Meter m = plug("1-3");
+    simmeter::FaultConfig f;
+    f.ignoreCodes = {0x1018};  // the first wavelength query gets no reply ...
+    m->SetFaults(f);
+    std::thread healer([&] {
+        waitFor([&] { return m->Model().ReceivedCount(0x1018) >= 1; }, 5000ms);
+        m->SetFaults(simmeter::FaultConfig{});  // ... the next one does
+    });
+    CliRun r = run({"read"});
+    healer.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_GE(m->Model().ReceivedCount(0x1018), 2u);
+}
+
+TEST_F(CliSimTest, ASlowReplyIsReportedAsTimedOut) {
+    Meter m = plug("1-3");
+    simmeter::FaultConfig f;
+    f.replyDelayMs = 300;  // the start-up reads still arrive; every later query is late thrice
+    m->SetFaults(f);
+    CliRun r = run({"read"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("timed out (no reply in time)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("refused"), std::string::npos) << r.err;
+}
+
+TEST_F(CliSimTest, BadChecksumsAndStatusesAreBadRepliesAndVerboseShowsThem) {
+    Meter m = plug("1-3");
+    simmeter::FaultConfig checksum;
+    checksum.badChecksum = true;
+    m->SetFaults(checksum);
+    CliRun r = run({"read"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Meter 50331648 sends bad replies ("), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("not answering"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("library log"), std::string::npos) << "only -v shows the protocol trouble";
+
+    simmeter::FaultConfig status;
+    status.badStatus = 3;
+    m->SetFaults(status);
+    CliRun v = run({"read", "-v"});
+    EXPECT_EQ(v.status, 1);
+    EXPECT_NE(v.err.find("Meter 50331648 sends bad replies ("), std::string::npos) << v.err;
+    EXPECT_NE(v.err.find("tessivar: library log: "), std::string::npos) << v.err;
+    EXPECT_NE(v.err.find("Analayze error"), std::string::npos) << v.err;
+}
+
+TEST_F(CliSimTest, AnInvalidCalibrationRecordIsNamed) {
+    Meter m = plug("1-3");
+    simmeter::FaultConfig f;
+    f.invalidSpecTable = true;
+    m->SetFaults(f);
+    CliRun r = run({"read"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tessivar: Meter 50331648 sent an invalid spectral table: the library does not take a meter "
+                     "into use without it.\n");
+}
+
+// ---- degraded measurements -----------------------------------------------------------------
+
+TEST_F(CliSimTest, DegradedMeasurementsAreFlaggedWithoutChangingTheExitStatus) {
+    Meter m = plug("1-3");
+    struct Case {
+        std::function<void(simmeter::FaultConfig&)> fault;
+        std::string warning;
+    };
+    const Case cases[] = {
+        {[](simmeter::FaultConfig& f) { f.emptySpecTable = true; },
+         "tessivar: warning: meter 50331648 has no usable spectral table: readings are not corrected for the "
+         "wavelength.\n"},
+        {[](simmeter::FaultConfig& f) { f.shortCalDate = true; },
+         "tessivar: warning: the calibration date of meter 50331648 is incomplete ('2026-0'): its calibration "
+         "record may be damaged.\n"},
+        {[](simmeter::FaultConfig& f) { f.detectorState = 0; },
+         "tessivar: warning: the probe of meter 50331648 is detached (state 0): readings are not measurements of "
+         "light.\n"},
+    };
+    for (const auto& c : cases) {
+        simmeter::FaultConfig f;
+        c.fault(f);
+        m->SetFaults(f);
+        for (const char* command : {"read", "stream"}) {
+            CliRun r = run({command, "-n", "3"});
+            EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+            EXPECT_EQ(r.err, c.warning) << command;
+            EXPECT_GE(lines(r.out).size(), 3u) << command;
+        }
+    }
+}
+
+TEST_F(CliSimTest, AProbeDetachedDuringAStreamIsFlaggedAndTheStreamGoesOn) {
+    Meter m = plug("1-3");
+    const std::string file = path("detached.csv");
+    std::thread detacher([&] {
+        waitFor([&] { return m->Model().SamplesSent() >= 30; }, 5000ms);
+        simmeter::FaultConfig f;
+        f.detectorState = 0;
+        m->SetFaults(f);
+        std::this_thread::sleep_for(3000ms);  // the probe is asked every 2 s while data flows
+        stop_.store(true);
+    });
+    CliRun r = run({"stream", "-o", file});
+    detacher.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "tessivar: warning: the probe of meter 50331648 was detached: readings are not measurements "
+                     "of light.\n");
+    EXPECT_GT(lines(readFile(file)).size(), 300u) << "the stream went on";
 }

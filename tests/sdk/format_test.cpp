@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
+#include <string>
 
 #include "format.h"
 
@@ -62,38 +64,86 @@ TEST(FormatTime, LocalWallClockMillisecondsWithoutShift) {
     EXPECT_EQ(formatTimestamp(999), "1970-01-01 00:00:00.999");
 }
 
-TEST(FormatRows, CsvRowsReadBackToTheSameValues) {
-    EXPECT_EQ(csvHeader(), "time_ms,time,power_w,power_dbm\n");
+TEST(FormatTime, UnixTimeAndIsoWithTheOffsetFromTheLibrarysLocalStamp) {
+    // The library's 08:30:05.042 local time, one hour east of UTC: 07:30:05.042 UTC.
+    const int64_t local = 1768465805042LL;
+    EXPECT_EQ(unixMsOf(local, 3600), local - 3600000);
+    EXPECT_EQ(formatIsoTime(local, 3600), "2026-01-15T08:30:05.042+01:00");
+    EXPECT_EQ(formatIsoTime(local, -(3 * 3600 + 30 * 60)), "2026-01-15T08:30:05.042-03:30");
+    EXPECT_EQ(formatIsoTime(local, 0), "2026-01-15T08:30:05.042+00:00");
+    EXPECT_EQ(formatUtcOffset(5 * 3600 + 45 * 60), "+05:45");
+}
+
+TEST(FormatTime, OffsetOfTheLocalZoneFollowsTZ) {
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    setenv("TZ", "UTC-05:30", 1);  // POSIX: 5:30 east of Greenwich
+    tzset();
+    EXPECT_EQ(localUtcOffsetSeconds(1768465805), 5 * 3600 + 30 * 60);
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    EXPECT_EQ(localUtcOffsetSeconds(1768465805), 3600) << "January: CET";
+    EXPECT_EQ(localUtcOffsetSeconds(1784100000), 7200) << "July: CEST";
+    if (saved) setenv("TZ", before.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+}
+
+TEST(FormatRows, CsvColumnsNameWhatTheyAre) {
+    EXPECT_EQ(csvHeader(), "unix_ms,local_ms,time,power_w,power_dbm\n");
     const double powers[] = {1000.0, 1234.56789012345, 0.1 + 0.2, 3.3e8, 7e-3};
     for (double nw : powers) {
-        const std::string row = csvRow({1768465805042LL, nw});
+        const std::string row = csvRow({1768465805042LL, nw}, 3600);
         ASSERT_EQ(row.back(), '\n');
         auto cells = splitCsv(row.substr(0, row.size() - 1));
-        ASSERT_EQ(cells.size(), 4u) << row;
-        EXPECT_EQ(cells[0], "1768465805042");
-        EXPECT_EQ(cells[1], "2026-01-15T08:30:05.042");
-        EXPECT_EQ(std::strtod(cells[2].c_str(), nullptr), nanowattsToWatts(nw)) << row;
-        EXPECT_NEAR(std::strtod(cells[3].c_str(), nullptr), *nanowattsToDbm(nw), 1e-4) << row;
+        ASSERT_EQ(cells.size(), 5u) << row;
+        EXPECT_EQ(cells[0], "1768462205042") << "Unix time is an hour before the local stamp";
+        EXPECT_EQ(cells[1], "1768465805042");
+        EXPECT_EQ(cells[2], "2026-01-15T08:30:05.042+01:00");
+        EXPECT_NEAR(std::strtod(cells[3].c_str(), nullptr), nanowattsToWatts(nw), nanowattsToWatts(nw) * 1e-7) << row;
+        EXPECT_NEAR(std::strtod(cells[4].c_str(), nullptr), *nanowattsToDbm(nw), 1e-4) << row;
     }
 }
 
-TEST(FormatRows, MissingValuesAreEmptyInCsvAndNullInJson) {
-    auto cells = splitCsv(csvRow({5, -2.0}).substr(0, csvRow({5, -2.0}).size() - 1));
-    ASSERT_EQ(cells.size(), 4u);
-    EXPECT_EQ(std::strtod(cells[2].c_str(), nullptr), -2e-9);
-    EXPECT_EQ(cells[3], "");
-    auto broken = splitCsv(csvRow({5, NAN}).substr(0, csvRow({5, NAN}).size() - 1));
-    ASSERT_EQ(broken.size(), 4u);
-    EXPECT_EQ(broken[2], "");
-    EXPECT_EQ(broken[3], "");
+TEST(FormatRows, WattsWithSevenSignificantDigits) {
+    EXPECT_EQ(formatWatts(1234.56789012345), "1.234568e-06");
+    EXPECT_EQ(formatWatts(1000.0), "1e-06");
+    EXPECT_EQ(formatWatts(2500.0), "2.5e-06");
+    EXPECT_EQ(formatWatts(0.0), "0");
+    EXPECT_EQ(formatWatts(-2.0), "-2e-09");
+}
 
-    EXPECT_EQ(jsonlRow({1768465805042LL, 1000.0}),
-              "{\"time_ms\":1768465805042,\"time\":\"2026-01-15T08:30:05.042\",\"power_w\":1e-06,"
-              "\"power_dbm\":-30.0000}\n");
-    EXPECT_EQ(jsonlRow({0, 0.0}),
-              "{\"time_ms\":0,\"time\":\"1970-01-01T00:00:00.000\",\"power_w\":0,\"power_dbm\":null}\n");
-    EXPECT_NE(jsonlRow({0, INFINITY}).find("\"power_w\":null"), std::string::npos)
+TEST(FormatRows, MissingValuesAreEmptyInCsvAndNullInJson) {
+    auto row = csvRow({5, -2.0}, 0);
+    auto cells = splitCsv(row.substr(0, row.size() - 1));
+    ASSERT_EQ(cells.size(), 5u);
+    EXPECT_EQ(std::strtod(cells[3].c_str(), nullptr), -2e-9);
+    EXPECT_EQ(cells[4], "");
+    row = csvRow({5, NAN}, 0);
+    auto broken = splitCsv(row.substr(0, row.size() - 1));
+    ASSERT_EQ(broken.size(), 5u);
+    EXPECT_EQ(broken[3], "");
+    EXPECT_EQ(broken[4], "");
+
+    EXPECT_EQ(jsonlRow({1768465805042LL, 1000.0}, 3600),
+              "{\"unix_ms\":1768462205042,\"local_ms\":1768465805042,\"time\":\"2026-01-15T08:30:05.042+01:00\","
+              "\"power_w\":1e-06,\"power_dbm\":-30.0000}\n");
+    EXPECT_EQ(jsonlRow({0, 0.0}, 0),
+              "{\"unix_ms\":0,\"local_ms\":0,\"time\":\"1970-01-01T00:00:00.000+00:00\",\"power_w\":0,"
+              "\"power_dbm\":null}\n");
+    EXPECT_NE(jsonlRow({0, INFINITY}, 0).find("\"power_w\":null"), std::string::npos)
         << "JSON has no literal for infinity";
+}
+
+TEST(FormatText, JsonStringsAreEscaped) {
+    EXPECT_EQ(jsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(jsonObject({{"a", "1"}, {"b", jsonString("x")}}), "{\"a\":1,\"b\":\"x\"}");
+}
+
+TEST(FormatText, PluralsReadAsEnglish) {
+    EXPECT_EQ(plural(1, "sample"), "1 sample");
+    EXPECT_EQ(plural(0, "sample"), "0 samples");
+    EXPECT_EQ(plural(2, "frame"), "2 frames");
 }
 
 TEST(FormatText, TableColumnsAlignAndCountCodePoints) {

@@ -31,7 +31,7 @@ for f in "$prefix/include/tessivar/tessivar.h" "$libdir/libtessivar.so" \
          "$libdir/pkgconfig/tessivar.pc" "$prefix/lib/udev/rules.d/70-tessivar.rules" \
          "$prefix/bin/tessivar" "$sdk/README.md" "$sdk/include/tessivar/tessivar.h" \
          "$sdk/examples/CMakeLists.txt" "$sdk/examples/Makefile" "$sdk/examples/scan_read.c" \
-         "$sdk/examples/stream_to_file.c" "$sdk/python/tessivar.py" \
+         "$sdk/examples/stream_to_file.c" "$sdk/python/tessivar.py" "$sdk/python/pyproject.toml" \
          "$sdk/python/examples/log_csv.py"; do
   [[ -e $f ]] || fail "not installed: ${f#$prefix/}"
 done
@@ -80,6 +80,17 @@ status=$?
 set -e
 [[ $status == 1 && $(cat "$work/scan.err") == "No meter found." ]] ||
   fail "installed tessivar scan without a meter: status $status, $(cat "$work/scan.err")"
+# The SDK guide's recipe for a non-system prefix: the library's folder as run path.
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Werror $cflags "$sdk/examples/scan_read.c" $(pkg-config --cflags --libs tessivar) \
+   -Wl,-rpath,"$(pkg-config --variable=libdir tessivar)" -o "$work/scan_read_rpath" ||
+  fail "building scan_read with the guide's run path"
+set +e
+env -u LD_LIBRARY_PATH LD_PRELOAD="$preload" "$work/scan_read_rpath" >/dev/null 2>"$work/rpath.err"
+status=$?
+set -e
+[[ $status == 1 ]] && ! grep -q "error while loading shared libraries" "$work/rpath.err" ||
+  fail "scan_read built with the run path does not find the library by itself: $(cat "$work/rpath.err")"
 export LD_LIBRARY_PATH=$libdir
 "$work/scan_read_pc" >/dev/null 2>&1 && fail "scan_read without a meter must exit 1"
 
@@ -95,6 +106,36 @@ assert tessivar.scan() == [], 'no meter expected'
 print('python binding loaded', lib._name)
 " >"$work/python.log" 2>&1
 ) || { cat "$work/python.log" >&2; fail "loading the installed Python binding"; }
+
+# 4b. The binding installed into the prefix with pip (pyproject.toml, offline: the
+#     setuptools already installed), then imported without sys.path lines: it finds the
+#     library of the same prefix.
+pip_python=""
+for candidate in /usr/bin/python3 python3; do
+  if "$candidate" -c "import setuptools, wheel" >/dev/null 2>&1 &&
+     "$candidate" -m pip --version >/dev/null 2>&1; then pip_python=$candidate; break; fi
+done
+if [[ $sanitizer != thread && -n $pip_python ]]; then
+  (
+    unset TESSIVAR_LIBRARY LD_LIBRARY_PATH
+    cp -r "$sdk/python" "$work/pip-src"  # pip builds in the source folder; the SDK may be read-only
+    PIP_NO_INDEX=1 "$pip_python" -m pip install --no-build-isolation --no-deps --prefix "$prefix" \
+      "$work/pip-src" >"$work/pip.log" 2>&1 || { cat "$work/pip.log"; exit 1; }
+    module=$(find "$prefix" -path "*-packages/tessivar.py" | head -n1)
+    [[ -n $module ]] || { echo "tessivar.py not installed into a site folder of $prefix"; exit 1; }
+    cd "$work"
+    export LD_PRELOAD=$preload ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0
+    PYTHONPATH=$(dirname "$module") "$pip_python" -c "
+import tessivar
+assert tessivar.__file__.startswith('$prefix'), tessivar.__file__
+lib = tessivar.load_library()
+assert lib._name.startswith('$prefix'), lib._name
+print('pip-installed binding loaded', lib._name)
+"
+  ) >"$work/pip-python.log" 2>&1 || { cat "$work/pip-python.log" >&2; fail "the binding installed with pip"; }
+else
+  echo "pip with setuptools and wheel not available: the pip install is not tried" >&2
+fi
 
 # 5. With the simulated meter: the examples built against the installed SDK work.
 if [[ -n $sim ]]; then

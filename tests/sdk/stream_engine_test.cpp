@@ -162,6 +162,7 @@ TEST(StreamEngine, NothingLostBetweenABoundedLibraryQueueAndASlowWriter) {
     sink.delayPerWrite = 60ms;
     StreamConfig config;
     config.count = 12000;
+    config.duration = 60s;  // a starved poller (records lost) fails the test instead of hanging it
     std::atomic<bool> stop{false};
     const StreamOutcome o = runStream(source, sink, config, stop);
     EXPECT_EQ(o.end, StreamEnd::CountReached);
@@ -272,4 +273,29 @@ TEST(StreamEngine, AWriterTooFarBehindIsReportedAsLoss) {
     const StreamOutcome o = runStream(source, sink, config, stop);
     EXPECT_EQ(o.end, StreamEnd::DurationElapsed);
     EXPECT_GT(o.dropped, 0u);
+}
+
+// A probe detached while records keep flowing: flagged once (and its return once), the
+// stream goes on to its end.
+TEST(StreamEngine, AProbeDetachedWhileRecordsFlowIsFlaggedAndTheStreamGoesOn) {
+    class DetachingSource : public LibraryLikeSource {
+    public:
+        DetachingSource() : LibraryLikeSource(1) {}
+        std::atomic<int> checks{0};
+        LinkState checkLink() override {
+            const int n = ++checks;
+            return n >= 3 && n <= 5 ? LinkState::ProbeDetached : LinkState::Alive;
+        }
+    } source;
+    RecordingSink sink;
+    StreamConfig config;
+    config.duration = 600ms;
+    config.probeCheckInterval = 50ms;
+    std::atomic<bool> stop{false};
+    std::vector<bool> flags;
+    const StreamOutcome o = runStream(source, sink, config, stop, {}, [&](bool detached) { flags.push_back(detached); });
+    EXPECT_EQ(o.end, StreamEnd::DurationElapsed);
+    EXPECT_GT(source.checks.load(), 5);
+    EXPECT_EQ(flags, (std::vector<bool>{true, false})) << "detached once, attached again once";
+    EXPECT_TRUE(consecutive(sink.rows));
 }

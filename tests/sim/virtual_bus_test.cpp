@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "simmeter/calibration.h"
@@ -219,6 +220,54 @@ TEST_F(VirtualBusTest, AHostThatVanishesWithAReadInFlightLeavesNothingForTheNext
   ASSERT_TRUE(r);
   EXPECT_EQ(std::string(r->payload.begin(), r->payload.end()).c_str(),
             m->Model().Identity().devName);
+}
+
+// As the kernel's usbfs: one holder of the interface at a time; a second program's claim
+// and its bulk transfers are refused as busy and leave the first program's traffic alone.
+TEST_F(VirtualBusTest, ASecondHostIsRefusedTheInterfaceWhileTheFirstHoldsIt) {
+  auto m = Plug("1-1");
+  ASSERT_TRUE(WaitFor([&] { return Listed(m); }));
+  auto first = std::make_unique<Host>(m);
+  ASSERT_TRUE(first->ok());
+
+  libusb_device_handle* second = nullptr;
+  libusb_device** list = nullptr;
+  const ssize_t n = libusb_get_device_list(Ctx(), &list);
+  for (ssize_t i = 0; i < n; ++i) {
+    if (libusb_get_device_address(list[i]) == m->DeviceNumber()) libusb_open(list[i], &second);
+  }
+  if (n >= 0) libusb_free_device_list(list, 1);
+  ASSERT_NE(second, nullptr) << "opening the node is allowed; claiming it is not";
+  EXPECT_EQ(libusb_claim_interface(second, 0), LIBUSB_ERROR_BUSY);
+  Bytes request = wire::EncodeRequest(cmd::kReadVersion);
+  int done = 0;
+  EXPECT_NE(libusb_bulk_transfer(second, kMeterOutEndpoint, request.data(),
+                                 static_cast<int>(request.size()), &done, 200),
+            0);
+  EXPECT_EQ(m->Model().ReceivedCount(cmd::kReadVersion), 0u) << "the refused write reached the meter";
+
+  EXPECT_EQ(first->Write(wire::EncodeRequest(cmd::kReadVersion)), 8);
+  EXPECT_TRUE(first->Await(cmd::kReadVersion)) << "the holder keeps working";
+
+  first.reset();  // releases and closes
+  EXPECT_EQ(libusb_claim_interface(second, 0), 0);
+  libusb_release_interface(second, 0);
+  libusb_close(second);
+}
+
+TEST_F(VirtualBusTest, AClaimEndsWhenItsHolderClosesTheNodeWithoutReleasing) {
+  auto m = Plug("1-1");
+  ASSERT_TRUE(WaitFor([&] { return Listed(m); }));
+  for (int round = 0; round < 20; ++round) {
+    // A program that dies holding the interface; the next one claims at once.
+    const int fd = open(m->DevNode().c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    unsigned int ifno = 0;
+    ASSERT_EQ(ioctl(fd, USBDEVFS_CLAIMINTERFACE, &ifno), 0);
+    close(fd);
+    Host h(m);  // expects its claim to succeed
+    ASSERT_TRUE(h.ok());
+  }
 }
 
 TEST_F(VirtualBusTest, BulkRoundTripAnswersRequests) {

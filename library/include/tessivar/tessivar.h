@@ -106,7 +106,8 @@ TESSIVAR_API int releaseDev(void);
 
 /* Opens the meter and starts its device thread, which writes the start sequence and
  * reads the probe's calibration. 0 when the thread runs (also if it already did; the
- * loop is then not restarted), -4 if the USB open failed, -1 unknown id. Returns at
+ * loop is then not restarted), -4 if the USB open failed (also when another program
+ * holds the meter: its interface claim is refused as busy), -1 unknown id. Returns at
  * once; poll isInited for readiness. */
 TESSIVAR_API int openDev(int id);
 

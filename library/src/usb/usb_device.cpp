@@ -104,7 +104,13 @@ bool UsbDevice::OpenById() {
       handle_ = nullptr;
       continue;
     }
-    Configure(list[i]);
+    if (!Configure(list[i])) {
+      // Another program holds the interface: going on would reset a meter that program
+      // is using and then fail as "not answering".
+      libusb_close(handle_);
+      handle_ = nullptr;
+      continue;
+    }
     libusb_clear_halt(handle_, outEndpoint_);
     libusb_clear_halt(handle_, inEndpoint_);
     libusb_reset_device(handle_);
@@ -116,21 +122,28 @@ bool UsbDevice::OpenById() {
   return false;
 }
 
-void UsbDevice::Configure(libusb_device* device) {
+bool UsbDevice::Configure(libusb_device* device) {
   libusb_config_descriptor* config = nullptr;
   int r = libusb_get_config_descriptor(device, 0, &config);
   if (r != 0) {
     qDebug().noquote() << QString::fromUtf8("获取config_descriptor失败,") << libusb_error_name(r);
-    return;
+    return true;
   }
   if (config->bNumInterfaces < 1) {
     qDebug().noquote() << QString::fromUtf8("error: usb接口数量 < 1");
     libusb_free_config_descriptor(config);
-    return;
+    return true;
   }
   for (int i = 0; i < config->bNumInterfaces; ++i) {
     if (libusb_kernel_driver_active(handle_, i) != 0) libusb_detach_kernel_driver(handle_, i);
     r = libusb_claim_interface(handle_, i);
+    if (r == LIBUSB_ERROR_BUSY) {
+      qDebug().noquote() << "Error claiming interface:" << libusb_error_name(r)
+                         << "(the meter is in use by another program)";
+      for (int claimed = 0; claimed < i; ++claimed) libusb_release_interface(handle_, claimed);
+      libusb_free_config_descriptor(config);
+      return false;
+    }
     if (r != 0) qDebug().noquote() << "Error claiming interface:" << libusb_error_name(r);
   }
   libusb_free_config_descriptor(config);
@@ -138,7 +151,7 @@ void UsbDevice::Configure(libusb_device* device) {
   r = libusb_get_config_descriptor(device, 0, &config);
   if (r != 0) {
     qDebug().noquote() << QString::fromUtf8("获取config_descriptor失败,") << libusb_error_name(r);
-    return;
+    return true;
   }
   for (int i = 0; i < config->bNumInterfaces; ++i) {
     const libusb_interface& itf = config->interface[i];
@@ -158,6 +171,7 @@ void UsbDevice::Configure(libusb_device* device) {
     }
   }
   libusb_free_config_descriptor(config);
+  return true;
 }
 
 int UsbDevice::BulkWrite(const uint8_t* data, int len) {

@@ -50,6 +50,8 @@ class UsbDevice {
   uint8_t OutEndpoint() const { return outEndpoint_; }
 
   // Opens and configures the meter with this id (closing a previous handle first).
+  // False when no attached meter has the id, the open fails, or another program holds
+  // the meter's interface (claim refused as busy); other claim failures are only logged.
   bool OpenById();
   // Bytes sent, or -1 (closed handle, len <= 0).
   int Write(const uint8_t* data, int len);
@@ -61,7 +63,9 @@ class UsbDevice {
   void Close();
 
  private:
-  void Configure(libusb_device* device);
+  // Claims the interfaces and finds the bulk endpoints. False only when a claim is
+  // refused because another program holds the interface (nothing stays claimed then).
+  bool Configure(libusb_device* device);
   int BulkWrite(const uint8_t* data, int len);
 
   libusb_device_handle* handle_ = nullptr;

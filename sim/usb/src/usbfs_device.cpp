@@ -4,8 +4,12 @@
 #include <linux/usb/ch9.h>
 #include <linux/usbdevice_fs.h>
 
+#include <sys/stat.h>
+#include <sys/syscall.h>
+
 #include <cerrno>
 #include <cstddef>
+#include <filesystem>
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -188,27 +192,78 @@ void UsbfsDevice::PruneClientsLocked() {
       ++it;
       continue;
     }
-    for (auto* q : {&pendingIn_, &completed_}) {
-      for (auto u = q->begin(); u != q->end();) {
-        if (u->owner == c) {
-          ReleaseUrb(*u);
-          u = q->erase(u);
-        } else {
-          ++u;
-        }
-      }
-    }
-    if (reaper_ == c) {
-      g_object_unref(reaperSlot_);
-      g_object_unref(reaper_);
-      reaperSlot_ = nullptr;
-      reaper_ = nullptr;
-    }
-    g_object_unref(c);
+    ForgetClientLocked(c);
     it = clients_.erase(it);
   }
   if (clients_.empty()) inHalted_ = outHalted_ = false;
   UpdateGateLocked();
+}
+
+void UsbfsDevice::PruneClientLocked(UMockdevIoctlClient* c) {
+  auto it = std::find(clients_.begin(), clients_.end(), c);
+  if (it == clients_.end()) {
+    if (claimOwner_ == c) claimOwner_ = nullptr;
+    return;
+  }
+  ForgetClientLocked(c);
+  clients_.erase(it);
+  if (clients_.empty()) inHalted_ = outHalted_ = false;
+  UpdateGateLocked();
+}
+
+int UsbfsDevice::NodeOpeners() const {
+  struct stat node {};
+  if (syscall(SYS_fstat, gateFd_, &node) != 0) return -1;
+  int n = 0;
+  std::error_code ec;
+  for (const auto& proc : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string pid = proc.path().filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code fdEc;
+    for (const auto& fd : std::filesystem::directory_iterator(proc.path() / "fd", fdEc)) {
+      struct stat st {};
+      if (syscall(SYS_newfstatat, AT_FDCWD, fd.path().c_str(), &st, 0) != 0) continue;
+      if (st.st_dev == node.st_dev && st.st_ino == node.st_ino) ++n;
+    }
+  }
+  return n - 1;  // our own gate
+}
+
+void UsbfsDevice::ForgetClientLocked(UMockdevIoctlClient* c) {
+  for (auto* q : {&pendingIn_, &completed_}) {
+    for (auto u = q->begin(); u != q->end();) {
+      if (u->owner == c) {
+        ReleaseUrb(*u);
+        u = q->erase(u);
+      } else {
+        ++u;
+      }
+    }
+  }
+  if (claimOwner_ == c) claimOwner_ = nullptr;  // the kernel releases on close
+  if (reaper_ == c) {
+    g_object_unref(reaperSlot_);
+    g_object_unref(reaper_);
+    reaperSlot_ = nullptr;
+    reaper_ = nullptr;
+  }
+  g_object_unref(c);
+}
+
+bool UsbfsDevice::ClaimLocked(UMockdevIoctlClient* client) {
+  if (claimOwner_ == client) return true;
+  // An owner that closed the node no longer holds the interface.
+  if (claimOwner_) PruneClientsLocked();
+  // This umockdev sometimes misses that a killed client's socket closed (the client then
+  // stays "connected" for good). The kernel would have released its claim, so an owner
+  // is taken for gone when no process but the claimant has the node open any more.
+  if (claimOwner_) {
+    const int openers = NodeOpeners();
+    if (openers >= 0 && openers <= 1) PruneClientLocked(claimOwner_);
+  }
+  if (claimOwner_) return false;
+  claimOwner_ = client;
+  return true;
 }
 
 // ---------------------------------------------------------------- ioctls
@@ -259,13 +314,26 @@ gboolean UsbfsDevice::OnIoctl(UMockdevIoctlClient* client) {
       if (!ReadArgument(arg, &ifno)) return Complete(client, -1, EFAULT), TRUE;
       if (ifno >= static_cast<unsigned>(kInterfaceCount)) {
         Complete(client, -1, ENOENT);
-      } else {
+      } else if (req == USBDEVFS_CLAIMINTERFACE) {
+        if (ClaimLocked(client)) {
+          Complete(client, 0, 0);
+        } else {
+          Complete(client, -1, EBUSY);
+        }
+      } else if (claimOwner_ == client) {
+        claimOwner_ = nullptr;
         Complete(client, 0, 0);
+      } else {
+        Complete(client, -1, EINVAL);  // not claimed by this client
       }
       return TRUE;
     }
     case USBDEVFS_DISCONNECT_CLAIM:
-      Complete(client, 0, 0);
+      if (ClaimLocked(client)) {
+        Complete(client, 0, 0);
+      } else {
+        Complete(client, -1, EBUSY);
+      }
       return TRUE;
     case USBDEVFS_GETDRIVER:
       Complete(client, -1, ENODATA);  // no kernel driver is bound
@@ -357,6 +425,13 @@ void UsbfsDevice::SubmitLocked(UMockdevIoctlClient* client, UMockdevIoctlData* a
       ReleaseUrb(u);
       return Complete(client, -1, EFAULT);
     }
+  }
+
+  // As usbfs does: a bulk transfer claims the interface implicitly, and fails while
+  // another client holds it.
+  if (u.type == USBDEVFS_URB_TYPE_BULK && !ClaimLocked(client)) {
+    ReleaseUrb(u);
+    return Complete(client, -1, EBUSY);
   }
 
   if (u.type == USBDEVFS_URB_TYPE_CONTROL) {

@@ -83,8 +83,19 @@ class UsbfsDevice {
   void PumpLocked();
   void FillInLocked();
   void UpdateGateLocked();
-  // Forgets clients that closed the node, with their URBs.
+  // Forgets clients that closed the node, with their URBs and their claim.
   void PruneClientsLocked();
+  // Forgets one client as if it had closed the node.
+  void PruneClientLocked(UMockdevIoctlClient* c);
+  // Releases what `c` holds (URBs, claim, reaper slot) and drops our reference to it; the
+  // caller removes it from clients_.
+  void ForgetClientLocked(UMockdevIoctlClient* c);
+  // File descriptors open on the node in all processes (our own gate not counted), from
+  // /proc; -1 if unknown.
+  int NodeOpeners() const;
+  // Claims the meter's interface for `client`, as the kernel does for CLAIMINTERFACE and
+  // implicitly for a bulk URB: false (EBUSY) while another connected client holds it.
+  bool ClaimLocked(UMockdevIoctlClient* client);
   // Writes status, length and data into the client's URB (on the worker thread, while the
   // client waits in a reap).
   void ApplyCompletion(Urb& u);
@@ -116,6 +127,7 @@ class UsbfsDevice {
   UMockdevIoctlClient* reaper_ = nullptr;
   UMockdevIoctlData* reaperSlot_ = nullptr;
   std::vector<UMockdevIoctlClient*> clients_;  // every client seen and not yet pruned (ref held)
+  UMockdevIoctlClient* claimOwner_ = nullptr;  // holds interface 0 (one of clients_), or null
   UsbCounters counters_;
   std::thread pump_;
 };

@@ -12,6 +12,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 SDK_PYTHON = os.environ["TESSIVAR_SDK_PYTHON"]
@@ -19,6 +20,7 @@ sys.path.insert(0, SDK_PYTHON)
 import tessivar  # noqa: E402
 
 IDS = [int(x) for x in os.environ["TESSIVAR_TEST_IDS"].split(",")]
+PORTS = os.environ.get("TESSIVAR_TEST_PORTS", "1-3,1-1.2").split(",")
 POWER_NW = float(os.environ.get("TESSIVAR_TEST_POWER_NW", "1000"))
 # Noise is 0.2 % (one sigma); 2 % bounds every sample with a wide margin.
 TOLERANCE = 0.02 * POWER_NW
@@ -144,17 +146,136 @@ class CsvExample(unittest.TestCase):
         example = os.path.join(SDK_PYTHON, "examples", "log_csv.py")
         with tempfile.TemporaryDirectory() as tmp:
             out = os.path.join(tmp, "log.csv")
-            run = subprocess.run([sys.executable, example, out, "--count", "120", "--id", str(IDS[0]),
+            run = subprocess.run([sys.executable, example, out, "--count", "120", "--meter", str(IDS[0]),
                                   "--wavelength", str(WAVELENGTH)],
                                  capture_output=True, text=True, timeout=60)
             self.assertEqual(run.returncode, 0, run.stderr)
             with open(out, newline="") as f:
                 rows = list(csv.reader(f))
-        self.assertEqual(rows[0], ["time_ms", "time", "power_w", "power_dbm"])
+        self.assertEqual(rows[0], ["unix_ms", "local_ms", "time", "power_w", "power_dbm"])
         self.assertEqual(len(rows), 121)
+        now_ms = time.time() * 1000
         for row in rows[1:]:
-            self.assertAlmostEqual(float(row[2]) * 1e9, POWER_NW, delta=TOLERANCE)
-            datetime.datetime.fromisoformat(row[1])
+            self.assertAlmostEqual(float(row[3]) * 1e9, POWER_NW, delta=TOLERANCE)
+            self.assertLess(abs(int(row[0]) - now_ms), 60000, "unix_ms is Unix time")
+            stamp = datetime.datetime.fromisoformat(row[2])
+            self.assertIsNotNone(stamp.tzinfo, "time carries its UTC offset")
+            self.assertEqual(int(stamp.timestamp() * 1000), int(row[0]))
+
+
+class ChoosingAMeter(unittest.TestCase):
+    def tearDown(self):
+        tessivar.release()
+
+    def test_by_serial_port_or_id_text(self):
+        with tessivar.Meter(IDS[1]) as meter:
+            serial = meter.identity().head_serial
+        with tessivar.Meter(serial=serial) as meter:
+            self.assertEqual(meter.id, IDS[1])
+        with tessivar.Meter(port=PORTS[0]) as meter:
+            self.assertEqual(meter.id, IDS[0])
+        with tessivar.Meter(PORTS[1]) as meter:
+            self.assertEqual(meter.id, IDS[1])
+        with tessivar.Meter(str(IDS[0])) as meter:
+            self.assertEqual(meter.id, IDS[0])
+        with self.assertRaises(tessivar.NoDeviceError):
+            tessivar.Meter(serial="NOSUCH1")
+
+    def test_no_name_with_several_meters_asks_for_one(self):
+        with self.assertRaises(tessivar.ArgumentError) as cm:
+            tessivar.Meter()
+        self.assertIn("%d meters are attached" % len(IDS), str(cm.exception))
+
+    def test_id_of_port_follows_the_library(self):
+        self.assertEqual(tessivar.id_of_port("1-3"), 3 << 24)
+        self.assertEqual(tessivar.id_of_port("2-1.2"), (1 << 24) + (2 << 16), "the bus is not part of the id")
+        with self.assertRaises(tessivar.ArgumentError):
+            tessivar.id_of_port("1-0")
+
+
+class TheBinding(unittest.TestCase):
+    def tearDown(self):
+        tessivar.release()
+
+    def test_power_in_watts_and_unix_time(self):
+        with tessivar.Meter(IDS[0]) as meter:
+            meter.wavelength = WAVELENGTH
+            self.assertAlmostEqual(meter.power, POWER_NW * 1e-9, delta=TOLERANCE * 1e-9)
+            r = meter.read(1)[0]
+            self.assertLess(abs(r.unix_ms - time.time() * 1000), 60000)
+            self.assertEqual(r.time_ms - r.unix_ms, time.localtime().tm_gmtoff * 1000)
+            self.assertEqual(int(r.datetime.timestamp() * 1000), r.unix_ms)
+
+    def test_a_wavelength_that_is_not_whole_is_refused(self):
+        with tessivar.Meter(IDS[0]) as meter:
+            meter.wavelength = 900.0  # whole, as a float
+            self.assertEqual(meter.wavelength, 900)
+            for bad in (850.5, "850", True):
+                with self.assertRaises(tessivar.ArgumentError) as cm:
+                    meter.wavelength = bad
+                self.assertIsInstance(cm.exception, ValueError)
+            self.assertEqual(meter.wavelength, 900, "nothing was truncated and sent")
+
+    def test_a_closed_meter_says_so(self):
+        meter = tessivar.Meter(IDS[0])
+        meter.close()
+        for use in (lambda: meter.wavelength, lambda: meter.identity(), lambda: meter.read(1),
+                    lambda: meter.power):
+            with self.assertRaises(tessivar.NotReadyError) as cm:
+                use()
+            self.assertIn("meter %d is closed" % IDS[0], str(cm.exception))
+
+    def test_open_survives_one_late_reply_and_reports_a_time_out_after_three(self):
+        real = tessivar._lib
+
+        class LateOnce:
+            def __init__(self, failures):
+                self.failures = failures
+
+            def __getattr__(self, name):
+                return getattr(real, name)
+
+            def getSampleWavelength(self, meter_id, out):
+                if self.failures > 0:
+                    self.failures -= 1
+                    return tessivar.ERR_ARGUMENT  # how the library reports a query time-out
+                return real.getSampleWavelength(meter_id, out)
+
+        try:
+            tessivar._lib = LateOnce(1)
+            with tessivar.Meter(IDS[0]) as meter:
+                self.assertTrue(meter.is_ready)
+            tessivar._lib = LateOnce(3)
+            with self.assertRaises(tessivar.NoReplyError) as cm:
+                tessivar.Meter(IDS[0])
+            self.assertIn("timed out", str(cm.exception))
+        finally:
+            tessivar._lib = real
+
+    def test_a_meter_held_by_another_program_is_in_use_and_diagnostics_stay_quiet(self):
+        holder = subprocess.Popen(
+            [sys.executable, "-c", "import sys, time; sys.path.insert(0, %r); import tessivar; "
+             "m = tessivar.Meter(%d); print('open', flush=True); time.sleep(30)" % (SDK_PYTHON, IDS[0])],
+            stdout=subprocess.PIPE, text=True)
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), "open")
+            with self.assertRaises(tessivar.MeterInUseError) as cm:
+                tessivar.Meter(IDS[0])
+            self.assertIn("meter in use by another program", str(cm.exception))
+            self.assertEqual(cm.exception.code, tessivar.ERR_ARGUMENT)
+            with tessivar.Meter(IDS[1]) as other:  # the other meter is free
+                self.assertTrue(other.is_ready)
+            # The library's "Error claiming interface" debug line stays off stderr.
+            env = {k: v for k, v in os.environ.items() if k != "QT_LOGGING_RULES"}
+            second = subprocess.run(
+                [sys.executable, "-c", "import sys; sys.path.insert(0, %r); import tessivar\n"
+                 "try:\n    tessivar.Meter(%d)\nexcept tessivar.MeterInUseError as e:\n    print(e)"
+                 % (SDK_PYTHON, IDS[0])], capture_output=True, text=True, timeout=60, env=env)
+            self.assertIn("in use by another program", second.stdout)
+            self.assertNotIn("claiming", second.stderr)
+        finally:
+            holder.kill()
+            holder.wait()
 
 
 if __name__ == "__main__":

@@ -31,20 +31,33 @@ const CommandInfo* findCommand(const std::string& name) {
 // Which options a command accepts (beyond --help and --log-dir).
 struct Allowed {
     bool wavelength = false, average = false, count = false, duration = false,
-         format = false, output = false;
+         format = false, output = false, force = false;
 };
 
 Allowed allowedFor(Command c) {
     Allowed a;
     switch (c) {
-    case Command::Read: a.wavelength = a.average = a.count = true; break;
+    case Command::Scan:
+    case Command::Info: a.format = true; break;
+    case Command::Read: a.wavelength = a.average = a.count = a.format = true; break;
     case Command::Stream:
         a.wavelength = a.average = a.count = a.duration = a.format = a.output = true;
         break;
     case Command::Set: a.wavelength = a.average = true; break;
+    case Command::Zero: a.force = true; break;
     default: break;
     }
     return a;
+}
+
+// An id, a head serial or a port path: letters, digits and a few separators, not
+// starting with '-' (that would be an option or a negative number).
+bool plausibleMeter(const std::string& text) {
+    if (text.empty() || text.size() > 64 || text[0] == '-') return false;
+    for (unsigned char c : text)
+        if (!std::isalnum(c) && c != '-' && c != '.' && c != '_' && c != ':' && c != '/' && c != '+')
+            return false;
+    return true;
 }
 
 bool parseWhole(const std::string& text, long long min, long long max, long long& out) {
@@ -136,6 +149,15 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
             opt.verbose = true;
             continue;
         }
+        if (name == "--force") {
+            if (inlineValue) return fail("option '--force' takes no value");
+            if (cmd && allowedFor(cmd->command).force) {
+                opt.force = true;
+                continue;
+            }
+            if (!cmd) return fail("option '--force' needs a command before it");
+            return fail(std::string("unknown option '--force' for '") + cmd->name + "'");
+        }
         if (name == "--version") {
             if (inlineValue) return fail("option '--version' takes no value");
             if (!cmd) {
@@ -197,9 +219,15 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
                 return fail("invalid duration '" + value + "' (expected seconds greater than 0)");
             opt.durationS = seconds;
         } else if (longName == "--format" && allowed.format) {
-            if (value == "csv") opt.format = OutputFormat::Csv;
-            else if (value == "jsonl") opt.format = OutputFormat::Jsonl;
-            else return fail("invalid format '" + value + "' (expected csv or jsonl)");
+            if (cmd->command == Command::Stream) {
+                if (value == "csv") opt.format = OutputFormat::Csv;
+                else if (value == "jsonl") opt.format = OutputFormat::Jsonl;
+                else return fail("invalid format '" + value + "' (expected csv or jsonl)");
+            } else {
+                if (value == "text") opt.format = OutputFormat::Text;
+                else if (value == "json") opt.format = OutputFormat::Json;
+                else return fail("invalid format '" + value + "' (expected text or json)");
+            }
         } else if (longName == "--output" && allowed.output) {
             if (value.empty()) return fail("option '--output' needs a file name");
             opt.outputPath = value;
@@ -245,12 +273,11 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
 
     opt.command = cmd->command;
     size_t next = 0;
-    if (cmd->takesId) {
-        if (positional.empty()) return fail(std::string("missing meter id for '") + cmd->name + "'");
-        long long id = 0;
-        if (!parseWhole(positional[0], 0, std::numeric_limits<int>::max(), id))
-            return fail("invalid meter id '" + positional[0] + "' (expected the number shown by 'tessivar scan')");
-        opt.id = static_cast<int>(id);
+    if (cmd->takesId && !positional.empty()) {
+        if (!plausibleMeter(positional[0]))
+            return fail("invalid meter '" + positional[0] +
+                        "' (expected an id, a head serial or a USB port such as 1-1.2, as 'tessivar scan' shows)");
+        opt.meter = positional[0];
         next = 1;
     }
     if (positional.size() > next) return fail("unexpected argument '" + positional[next] + "'");
@@ -260,6 +287,7 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
     if (opt.command == Command::Set && !opt.wavelengthNm && !opt.average)
         return fail("'set' needs --wavelength or --average");
     if (opt.command == Command::Read && !opt.count) opt.count = 1;
+    if (opt.command == Command::Stream && opt.format == OutputFormat::Text) opt.format = OutputFormat::Csv;
 
     ParseResult r;
     r.ok = true;
@@ -268,51 +296,76 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
 }
 
 std::string helpText(Command c) {
+    static const char* const kMeter =
+        "METER is the meter's id, its head serial or its USB port path (1-1.2), as\n"
+        "'tessivar scan' shows them; with exactly one meter attached it may be left out.\n";
     switch (c) {
     case Command::Scan:
-        return "Usage: tessivar scan [--log-dir DIR]\n"
+        return "Usage: tessivar scan [--format text|json] [--log-dir DIR]\n"
                "\n"
-               "Lists the attached meters: id, meter head name and serial, probe name and\n"
-               "serial, firmware version. Each meter is opened briefly to read its identity.\n"
+               "Lists the attached meters, sorted by id: id, USB port, meter head name and\n"
+               "serial, probe name and serial, firmware version. Each meter is opened briefly\n"
+               "to read its identity; one that another program holds is listed as in use.\n"
+               "  -f, --format F       text (default) or json (an array of objects)\n"
                "Exit status 1 when no meter is found.\n";
     case Command::Info:
-        return "Usage: tessivar info ID [--log-dir DIR]\n"
+        return std::string("Usage: tessivar info [METER] [--format text|json] [--log-dir DIR]\n"
                "\n"
-               "Shows a meter's identity, firmware version, calibration date, the probe's\n"
-               "wavelength range, the current wavelength and averaging, the stored zero\n"
-               "offset and the probe state.\n";
+               "Shows a meter's identity, USB port, firmware version, calibration date, the\n"
+               "probe's wavelength range, its spectral table, the current wavelength and\n"
+               "averaging, the stored zero offset and the probe state.\n"
+               "  -f, --format F       text (default) or json (one object)\n") + kMeter;
     case Command::Read:
-        return "Usage: tessivar read ID [--wavelength NM] [--average N] [--count N]\n"
+        return std::string("Usage: tessivar read [METER] [--wavelength NM] [--average N] [--count N]\n"
+               "                     [--format text|json]\n"
                "\n"
                "Prints N readings (default 1), one per line: local time, power, dBm.\n"
                "  -w, --wavelength NM  set the measuring wavelength first (whole nm)\n"
                "  -a, --average N      set the meter's averaging first (1 to 65535)\n"
-               "  -n, --count N        number of readings (default 1)\n";
+               "  -n, --count N        number of readings (default 1)\n"
+               "  -f, --format F       text (default) or json: one object with the meter's\n"
+               "                       metadata and the readings (columns as for stream)\n") + kMeter +
+               "Degraded measurements (probe detached, no usable spectral table, damaged\n"
+               "calibration date) are flagged on stderr.\n";
     case Command::Stream:
-        return "Usage: tessivar stream ID [--duration S | --count N] [--format csv|jsonl]\n"
-               "                          [--output FILE] [--wavelength NM] [--average N]\n"
+        return std::string("Usage: tessivar stream [METER] [--duration S | --count N] [--format csv|jsonl]\n"
+               "                       [--output FILE] [--wavelength NM] [--average N]\n"
                "\n"
-               "Writes every sample the meter delivers: time stamp in ms and as local time,\n"
-               "power in W and in dBm (empty in CSV, null in JSON Lines, when the power is\n"
-               "not above zero). Without --duration or --count it runs until Ctrl-C, which\n"
-               "ends the stream cleanly. On a terminal a progress line goes to stderr.\n"
+               "Writes every sample the meter delivers. First comes the meter's metadata\n"
+               "(identity, wavelength, averaging): a '# {...}' comment line in CSV, a\n"
+               "{\"metadata\": {...}} object in JSON Lines. Then one row per sample:\n"
+               "  unix_ms    Unix time in ms (UTC), for any tool that reads Unix time\n"
+               "  local_ms   the library's stamp: local wall-clock ms counted from 1970-01-01\n"
+               "             (Unix time plus the UTC offset; not Unix time)\n"
+               "  time       ISO 8601 local time with its UTC offset, 2026-01-15T08:30:05.042+01:00\n"
+               "  power_w    power in W, 7 significant digits\n"
+               "  power_dbm  power in dBm; empty in CSV, null in JSON Lines, when the power is\n"
+               "             not above zero (normal after a zero compensation)\n"
+               "Without --duration or --count it runs until Ctrl-C, which ends the stream\n"
+               "cleanly; a reader that closes the pipe (| head) ends it quietly too. On a\n"
+               "terminal a progress line goes to stderr.\n"
                "  -d, --duration S     stop after S seconds\n"
                "  -n, --count N        stop after N samples\n"
                "  -f, --format F       csv (default) or jsonl\n"
                "  -o, --output FILE    write to FILE instead of standard output ('-': standard output)\n"
                "  -w, --wavelength NM  set the measuring wavelength first\n"
-               "  -a, --average N      set the meter's averaging first\n";
+               "  -a, --average N      set the meter's averaging first\n") + kMeter +
+               "Degraded measurements (probe detached, no usable spectral table, damaged\n"
+               "calibration date) are flagged on stderr.\n";
     case Command::Set:
-        return "Usage: tessivar set ID [--wavelength NM] [--average N]\n"
+        return std::string("Usage: tessivar set [METER] [--wavelength NM] [--average N]\n"
                "\n"
                "Sets the measuring wavelength (within the probe's range) and/or the meter's\n"
-               "averaging, then prints the values read back from the meter.\n";
+               "averaging, then prints the values read back from the meter.\n") + kMeter;
     case Command::Zero:
-        return "Usage: tessivar zero ID\n"
+        return std::string("Usage: tessivar zero [METER] [--force]\n"
                "\n"
                "Zero compensation: cover the probe, then run this. The current reading\n"
                "becomes the zero offset, which the meter stores; every later reading, also\n"
-               "by later commands, is relative to it.\n";
+               "by later commands, is relative to it. A reading far above the noise of a\n"
+               "covered probe (above the ADC low threshold of the meter's most sensitive\n"
+               "range, a few microwatts) is refused: the probe is probably not covered.\n"
+               "      --force          take the current reading as the zero all the same\n") + kMeter;
     case Command::Help:
     case Command::Version:
         break;
@@ -321,16 +374,20 @@ std::string helpText(Command c) {
            "\n"
            "Commands:\n"
            "  scan                 list attached meters\n"
-           "  info ID              identity, calibration and settings of a meter\n"
-           "  read ID              print readings\n"
-           "  stream ID            write every sample to CSV or JSON Lines\n"
-           "  set ID               set wavelength or averaging\n"
-           "  zero ID              zero compensation\n"
+           "  info [METER]         identity, calibration and settings of a meter\n"
+           "  read [METER]         print readings\n"
+           "  stream [METER]       write every sample to CSV or JSON Lines\n"
+           "  set [METER]          set wavelength or averaging\n"
+           "  zero [METER]         zero compensation\n"
            "  help [COMMAND]       show help (also: COMMAND --help)\n"
+           "\n"
+           "METER: an id, a head serial or a USB port path (1-1.2), as 'tessivar scan'\n"
+           "shows them; with exactly one meter attached it may be left out.\n"
            "\n"
            "Options for every command:\n"
            "  -L, --log-dir DIR    write the library's log file into DIR\n"
-           "  -v, --verbose        show the library's USB diagnostics on stderr\n"
+           "  -v, --verbose        show the library's USB diagnostics and protocol trouble\n"
+           "                       (bad checksums, bad statuses, framing) on stderr\n"
            "  -h, --help           show help\n"
            "      --version        show the program's version\n"
            "\n"

@@ -2,7 +2,10 @@
 // usage error text; nothing here touches a meter, a file or the terminal.
 //
 //   tessivar [--log-dir DIR] COMMAND [ARGS] [--help]
-//   COMMAND: scan | info ID | read ID | stream ID | set ID | zero ID | help [COMMAND]
+//   COMMAND: scan | info [METER] | read [METER] | stream [METER] | set [METER] |
+//            zero [METER] | help [COMMAND]
+//   METER: an id, a head serial or a USB port path (1-1.2); left out, the only attached
+//   meter (which meter that is, is only known at run time).
 //
 // Options take their value as the next argument or after '=' (--count=5). Common options
 // (--log-dir, --verbose, --help) are accepted anywhere. Numeric values are validated here, so a
@@ -18,21 +21,23 @@
 namespace tessivar::cli {
 
 enum class Command { Help, Version, Scan, Info, Read, Stream, Set, Zero };
-enum class OutputFormat { Csv, Jsonl };
+// Text/Json for scan, info and read; Csv/Jsonl for stream.
+enum class OutputFormat { Text, Json, Csv, Jsonl };
 
 struct Options {
     Command command = Command::Help;
     // Help: the command whose help was asked for (Command::Help for the overview).
     Command helpTopic = Command::Help;
-    int id = 0;                           // meter id (commands that take one)
+    std::string meter;                    // the meter as given (id, serial, port); empty: the only one
     std::optional<int> wavelengthNm;      // 1..65535 (the meter stores a uint16)
     std::optional<int> average;           // 1..65535
     std::optional<uint64_t> count;        // >= 1; read defaults to 1
     std::optional<double> durationS;      // > 0, finite
-    OutputFormat format = OutputFormat::Csv;
+    OutputFormat format = OutputFormat::Text;  // stream: Csv unless --format jsonl
     std::string outputPath;               // empty: standard output
     std::string logDir;                   // empty: no library log
-    bool verbose = false;                 // show the library's USB diagnostics on stderr
+    bool verbose = false;                 // show the library's USB diagnostics and protocol trouble
+    bool force = false;                   // zero: even when the probe does not look covered
 };
 
 struct ParseResult {

@@ -15,15 +15,6 @@ std::string fixed(double v, int decimals) {
     return buf;
 }
 
-// Shortest text that reads back as the same double.
-std::string exactNumber(double v) {
-    char buf[40];
-    for (int precision = 6; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
-}
 
 size_t displayWidth(const std::string& s) {
     size_t n = 0;
@@ -56,6 +47,35 @@ std::string formatTimestamp(int64_t ms, char separator) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, separator, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(frac));
+    return buf;
+}
+
+int localUtcOffsetSeconds(int64_t unixSeconds) {
+    std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm tm{};
+    if (!localtime_r(&t, &tm)) return 0;
+    return static_cast<int>(tm.tm_gmtoff);
+}
+
+std::string formatUtcOffset(int offsetSeconds) {
+    const char sign = offsetSeconds < 0 ? '-' : '+';
+    const int a = offsetSeconds < 0 ? -offsetSeconds : offsetSeconds;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%c%02d:%02d", sign, a / 3600, (a / 60) % 60);
+    return buf;
+}
+
+int64_t unixMsOf(int64_t localMs, int offsetSeconds) {
+    return localMs - static_cast<int64_t>(offsetSeconds) * 1000;
+}
+
+std::string formatIsoTime(int64_t localMs, int offsetSeconds) {
+    return formatTimestamp(localMs, 'T') + formatUtcOffset(offsetSeconds);
+}
+
+std::string formatWatts(double nw) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.7g", nanowattsToWatts(nw));
     return buf;
 }
 
@@ -95,29 +115,66 @@ std::string readingLine(const Sample& s) {
     return formatTimestamp(s.timeMs) + "  " + formatPowerSi(s.powerNw) + "  " + formatDbm(s.powerNw);
 }
 
-std::string csvHeader() { return "time_ms,time,power_w,power_dbm\n"; }
+std::string csvHeader() { return "unix_ms,local_ms,time,power_w,power_dbm\n"; }
 
-std::string csvRow(const Sample& s) {
-    std::string row = std::to_string(s.timeMs);
+std::string csvRow(const Sample& s, int utcOffsetSeconds) {
+    std::string row = std::to_string(unixMsOf(s.timeMs, utcOffsetSeconds));
     row += ',';
-    row += formatTimestamp(s.timeMs, 'T');
+    row += std::to_string(s.timeMs);
     row += ',';
-    if (std::isfinite(s.powerNw)) row += exactNumber(nanowattsToWatts(s.powerNw));
+    row += formatIsoTime(s.timeMs, utcOffsetSeconds);
+    row += ',';
+    if (std::isfinite(s.powerNw)) row += formatWatts(s.powerNw);
     row += ',';
     if (auto dbm = nanowattsToDbm(s.powerNw)) row += fixed(*dbm, 4);
     row += '\n';
     return row;
 }
 
-std::string jsonlRow(const Sample& s) {
-    std::string row = "{\"time_ms\":" + std::to_string(s.timeMs) + ",\"time\":\"" +
-                      formatTimestamp(s.timeMs, 'T') + "\",\"power_w\":";
-    row += std::isfinite(s.powerNw) ? exactNumber(nanowattsToWatts(s.powerNw)) : "null";
-    row += ",\"power_dbm\":";
+std::string jsonReading(const Sample& s, int utcOffsetSeconds) {
     auto dbm = nanowattsToDbm(s.powerNw);
-    row += dbm ? fixed(*dbm, 4) : "null";
-    row += "}\n";
-    return row;
+    return jsonObject({
+        {"unix_ms", std::to_string(unixMsOf(s.timeMs, utcOffsetSeconds))},
+        {"local_ms", std::to_string(s.timeMs)},
+        {"time", jsonString(formatIsoTime(s.timeMs, utcOffsetSeconds))},
+        {"power_w", std::isfinite(s.powerNw) ? formatWatts(s.powerNw) : "null"},
+        {"power_dbm", dbm ? fixed(*dbm, 4) : "null"},
+    });
+}
+
+std::string jsonlRow(const Sample& s, int utcOffsetSeconds) {
+    return jsonReading(s, utcOffsetSeconds) + "\n";
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
+    std::string out = "{";
+    for (size_t i = 0; i < members.size(); ++i) {
+        if (i) out += ',';
+        out += jsonString(members[i].first) + ":" + members[i].second;
+    }
+    return out + "}";
 }
 
 std::string formatTable(const std::vector<std::string>& headers,
@@ -176,6 +233,10 @@ std::string printableText(const char* bytes, size_t n) {
         }
     }
     return out;
+}
+
+std::string plural(uint64_t n, const std::string& noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
 std::string progressLine(uint64_t samples, double seconds, std::optional<double> lastNw) {

@@ -1,4 +1,5 @@
 // `tessivar`: command-line access to the optical power meters (see `tessivar --help`).
+#include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -49,7 +50,11 @@ int main(int argc, char** argv) {
     env.stop = &g_stop;
     env.errIsTerminal = isatty(STDERR_FILENO) == 1;
     env.outIsTerminal = isatty(STDOUT_FILENO) == 1;
-    const int status = tessivar::cli::runCli(args, env);
-    std::cout.flush();
-    return status;
+    // A pipe whose reader has gone reports POLLERR on its write end.
+    env.outputClosed = [] {
+        pollfd p{STDOUT_FILENO, POLLOUT, 0};
+        return poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+    };
+    // runCli flushes standard output itself and reports a failed write.
+    return tessivar::cli::runCli(args, env);
 }

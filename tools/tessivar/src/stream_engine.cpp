@@ -15,17 +15,20 @@ constexpr int kFetchChunk = 401;
 }  // namespace
 
 StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConfig& config,
-                        const std::atomic<bool>& stop, const ProgressFn& progress) {
+                        const std::atomic<bool>& stop, const ProgressFn& progress,
+                        const ProbeFn& probe) {
     using Clock = std::chrono::steady_clock;
     SampleQueue queue(config.maxQueuedRecords);
     std::atomic<bool> stopPolling{false};
     // Written by the poller before it closes the queue; read here after the join.
     LinkState link = LinkState::Alive;
     int sourceError = 0;
+    std::atomic<bool> probeDetached{false};  // as last seen by the poller while records flow
 
     std::thread poller([&] {
         std::vector<Sample> buffer(kFetchChunk);
         auto lastData = Clock::now();
+        auto lastProbeCheck = Clock::now();
         while (!stopPolling.load()) {
             const int n = source.fetch(buffer.data(), kFetchChunk);
             if (n < 0) {
@@ -36,6 +39,12 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
             if (n > 0) {
                 queue.push(std::vector<Sample>(buffer.begin(), buffer.begin() + n));
                 lastData = now;
+                if (config.probeCheckInterval.count() > 0 && now - lastProbeCheck >= config.probeCheckInterval) {
+                    lastProbeCheck = now;
+                    const LinkState state = source.checkLink();
+                    if (state == LinkState::ProbeDetached) probeDetached.store(true);
+                    else if (state == LinkState::Alive) probeDetached.store(false);
+                }
                 if (n == kFetchChunk) continue;  // more may be waiting: fetch again at once
             } else if (now - lastData >= config.silenceBeforeCheck) {
                 const LinkState state = source.checkLink();
@@ -57,6 +66,12 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
         deadline = start + std::chrono::duration_cast<Clock::duration>(*config.duration);
     auto nextProgress = start + config.progressInterval;
     std::optional<double> lastValue;
+    bool reportedDetached = false;
+    auto reportProbe = [&] {
+        const bool detached = probeDetached.load();
+        if (probe && detached != reportedDetached) probe(detached);
+        reportedDetached = detached;
+    };
 
     auto writeChunk = [&](const std::vector<Sample>& chunk) -> bool {
         size_t n = chunk.size();
@@ -96,6 +111,7 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
             outcome.end = StreamEnd::LinkLost;  // refined below once the poller has ended
             break;
         }
+        reportProbe();
         now = Clock::now();
         if (progress && now >= nextProgress) {
             progress(outcome.written, std::chrono::duration<double>(now - start).count(), lastValue);

@@ -45,6 +45,9 @@ struct StreamConfig {
     std::optional<std::chrono::duration<double>> duration;  // stop after this long
     std::chrono::milliseconds pollInterval{5};
     std::chrono::milliseconds silenceBeforeCheck{1000};
+    // While records flow, the probe state is still asked this often (0: never), so that a
+    // probe detached mid-stream is flagged; the stream goes on.
+    std::chrono::milliseconds probeCheckInterval{0};
     std::chrono::milliseconds progressInterval{250};
     size_t maxQueuedRecords = size_t(1) << 22;           // 64 MiB of records
 };
@@ -62,11 +65,15 @@ struct StreamOutcome {
 // Progress callback, on the calling thread: records written, seconds since the start,
 // value of the latest record.
 using ProgressFn = std::function<void(uint64_t, double, std::optional<double>)>;
+// Called on the calling thread when the probe is found detached while records flow
+// (true), and when it is found attached again afterwards (false).
+using ProbeFn = std::function<void(bool detached)>;
 
 // Runs until a limit is reached, `stop` becomes true, the link is lost or a step fails.
 // Records fetched before a stop or the end of the duration are still written; with a
 // count limit exactly that many are written.
 StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConfig& config,
-                        const std::atomic<bool>& stop, const ProgressFn& progress = {});
+                        const std::atomic<bool>& stop, const ProgressFn& progress = {},
+                        const ProbeFn& probe = {});
 
 }  // namespace tessivar::cli
