@@ -254,13 +254,13 @@ TEST_F(ModelTest, SavedWritesAreWhatTheNextOpenReads) {
   for (uint16_t v : {800, 1700, 1000, 50000}) wire::PutU16(base, v);
   LevelRecord lev = DefaultLevelRecord();
   lev.ranges[2] = {0.02, -30};
-  SpectralTable spec;
-  spec.entries = {{800, 0.5f}, {1700, 1.0f}};
+  SpectralTable spectral;
+  spectral.entries = {{800, 0.5f}, {1700, 1.0f}};
   Bytes t;
   for (uint16_t v : {24, 5, 8, 3, 10, 44, 0}) wire::PutU16(t, v);
   for (const auto& [code, payload] : std::vector<std::pair<uint16_t, Bytes>>{
            {cmd::kSetBaseParam, base}, {cmd::kSetLevParam, lev.Encode()},
-           {cmd::kSetSpecParam, spec.Encode()}, {cmd::kSetTime, t}}) {
+           {cmd::kSetSpecParam, spectral.Encode()}, {cmd::kSetTime, t}}) {
     EXPECT_EQ(Ask(code, payload).status, 0) << std::hex << code;
   }
   m.HostWrite(EncodeRequest(cmd::kSaveDetParam));
@@ -272,7 +272,7 @@ TEST_F(ModelTest, SavedWritesAreWhatTheNextOpenReads) {
   ASSERT_EQ(b.size(), 10u);
   EXPECT_EQ(Bytes(b.begin(), b.begin() + 8), base);
   EXPECT_EQ(Ask(cmd::kGetLevParam).payload, lev.Encode());
-  EXPECT_EQ(Ask(cmd::kGetSpecParam).payload, spec.Encode());
+  EXPECT_EQ(Ask(cmd::kGetSpecParam).payload, spectral.Encode());
   ASSERT_TRUE(m.LastSetTime());
   EXPECT_EQ(m.LastSetTime()->year, 24);
   EXPECT_EQ(m.LastSetTime()->minute, 44);
