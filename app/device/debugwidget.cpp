@@ -121,13 +121,13 @@ bool DebugWidget::WorkerPollsDev() const
 
 void DebugWidget::ScanDev()
 {
-    const int n = scanDev(ids, 8);
+    const int n = scanDev(ids, kMaxListed);
     QString text = tr("扫描设备, 设备数量: %1").arg(n);
     ui->cbDevice->clear();
     if (n >= 1) {
         ui->pbOpenDev->setEnabled(true);
         QStringList found;
-        for (int i = 0; i < n && i < 8; ++i) {
+        for (int i = 0; i < n && i < kMaxListed; ++i) {
             ui->cbDevice->addItem(QString::number(ids[i]));
             found << QString::number(ids[i]);
         }
@@ -142,7 +142,7 @@ void DebugWidget::ScanDev()
 void DebugWidget::OpenDev()
 {
     const int index = ui->cbDevice->currentIndex();
-    const int id = index >= 0 && index < 8 ? ids[index] : -1;
+    const int id = index >= 0 && index < kMaxListed ? ids[index] : -1;
     // Whoever had the meter open before keeps it; reopening our own meter keeps it ours.
     const bool mine = (id == devId && ownsDev) || isDevOpen(id) != 1;
     devId = id;

@@ -81,7 +81,8 @@ private:
     bool WorkerPollsDev() const;
 
     std::unique_ptr<Ui::DebugWidget> ui;
-    int ids[8] = {};
+    static constexpr int kMaxListed = 8;  // meters a scan lists in cbDevice
+    int ids[kMaxListed] = {};
     int devId = -1;
     // This window opened devId from closed, so it may stop and close it.
     bool ownsDev = false;

@@ -1,7 +1,5 @@
 #include "devconnwidget.h"
 
-#include "devmanage.h"
-#include "opticaldev.h"
 #include "scannedwidget.h"
 #include "ui_devconnwidget.h"
 
@@ -11,18 +9,10 @@
 DevConnWidget::DevConnWidget(QWidget *parent) : QWidget(parent), ui(new Ui::DevConnWidget)
 {
     ui->setupUi(this);
+    connect(ui->pbScanDev, &QPushButton::clicked, this, &DevConnWidget::ScanDev);
 }
 
 DevConnWidget::~DevConnWidget() { delete ui; }
-
-void DevConnWidget::SetupConnections()
-{
-    connect(ui->pbScanDev, &QPushButton::clicked, this, &DevConnWidget::ScanDev);
-    if (OpticalDev *worker = DevManage::Instance()->GetOpticalDev()) {
-        connect(worker, &OpticalDev::SigAddDev, this, &DevConnWidget::AddDev);
-        connect(worker, &OpticalDev::SigScanFinish, this, &DevConnWidget::ScanFinished);
-    }
-}
 
 ScannedWidget *DevConnWidget::FindEntry(int nDevId) const
 {
@@ -35,13 +25,14 @@ ScannedWidget *DevConnWidget::FindEntry(int nDevId) const
 void DevConnWidget::ScanDev()
 {
     ui->pbScanDev->setEnabled(false);
-    if (OpticalDev *worker = DevManage::Instance()->GetOpticalDev())
-        emit worker->SigScanDev();
+    emit SigScanDev();
 }
 
 void DevConnWidget::AddDev(int nDevId)
 {
     auto *entry = new ScannedWidget(nDevId, ui->widget_devList);
+    connect(entry, &ScannedWidget::SigShowDataWin, this, &DevConnWidget::SigShowDataWin);
+    connect(entry, &ScannedWidget::SigOpenDev, this, &DevConnWidget::SigOpenDev);
     entries.append(entry);
     ui->verticalLayout->insertWidget(0, entry, 10);
 }

@@ -1,4 +1,6 @@
 // The device page: the scan button and one entry per meter a scan has probed, newest first.
+// Its requests (scan, connect) and its entries' are its own signals; the main window
+// forwards them to the worker and feeds the worker's answers back into the slots.
 #pragma once
 
 #include <QList>
@@ -14,9 +16,6 @@ public:
     explicit DevConnWidget(QWidget *parent = nullptr);
     ~DevConnWidget() override;
 
-    // Wiring, once the worker is registered with the device manager.
-    void SetupConnections();
-
     // The entry of `nDevId` back to "连接" (the meter was closed).
     void ResetEntry(int nDevId);
     // Drops the entry of a meter that vanished (scheduled deletion).
@@ -26,6 +25,11 @@ public:
 
     ScannedWidget *FindEntry(int nDevId) const;
     const QList<ScannedWidget *> &Entries() const { return entries; }
+
+signals:
+    void SigScanDev();
+    void SigOpenDev(int nDevId);
+    void SigShowDataWin();
 
 public slots:
     // The scan button: disabled until the worker's SigScanFinish.

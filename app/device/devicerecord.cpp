@@ -70,6 +70,20 @@ bool DeviceRecord::GetPowerAndStatistics(double *current, double totals[3], Stat
     return store_.Setting().running;
 }
 
+bool DeviceRecord::GetPowerAndStatisticsAfter(double *current, double totals[3],
+                                              StatBlock *block, const WindowCursor &have,
+                                              QVector<double> *times, QVector<double> *values,
+                                              WindowPart *part) const
+{
+    MutexLock locker(&mutex_);
+    const double factor = PowerUnit::Factor(unit_);
+    GetPowerLocked(current, totals, factor);
+    if (block != nullptr)
+        *block = store_.Statistics(factor);
+    store_.CopyWindowAfter(have, times, values, factor, part);
+    return store_.Setting().running;
+}
+
 StatSetting DeviceRecord::GetStatSetting() const
 {
     MutexLock locker(&mutex_);

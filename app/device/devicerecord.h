@@ -62,6 +62,11 @@ public:
     // returns whether the statistics run is going on.
     bool GetPowerAndStatistics(double *current, double totals[3], StatBlock *block,
                                QVector<double> *times, QVector<double> *values) const;
+    // GetPowerAndStatistics with only the window's samples after `have` (see
+    // MeasureStore::CopyWindowAfter).
+    bool GetPowerAndStatisticsAfter(double *current, double totals[3], StatBlock *block,
+                                    const WindowCursor &have, QVector<double> *times,
+                                    QVector<double> *values, WindowPart *part) const;
     StatSetting GetStatSetting() const;
     void StartStatistics(int sampleCount, int seconds);
     void StopStatistics();

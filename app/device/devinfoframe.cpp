@@ -1,8 +1,6 @@
 #include "devinfoframe.h"
 
 #include "devmanage.h"
-#include "mainwidget.h"
-#include "opticaldev.h"
 #include "ui_devinfoframe.h"
 
 #include <QMouseEvent>
@@ -45,11 +43,7 @@ void DevInfoFrame::ApplyStateStyle()
 
 void DevInfoFrame::CloseDev()
 {
-    DevManage *manager = DevManage::Instance();
-    if (OpticalDev *worker = manager->GetOpticalDev())
-        emit worker->SigCloseDev(nDevId);
-    if (auto *main = qobject_cast<MainWidget *>(manager->GetMainWidget()))
-        main->RemoveDevice(nDevId);
+    emit SigCloseDev(nDevId);
 }
 
 void DevInfoFrame::mouseReleaseEvent(QMouseEvent *event)
@@ -60,7 +54,6 @@ void DevInfoFrame::mouseReleaseEvent(QMouseEvent *event)
     }
     if (!checked)
         emit SigFrameSelected(nDevId);
-    if (auto *main = qobject_cast<MainWidget *>(DevManage::Instance()->GetMainWidget()))
-        main->ShowDataWin();
+    emit SigShowDataWin();
     event->accept();
 }

@@ -1,5 +1,6 @@
 // One card of the side bar: a connected meter's head and probe names, its connection
-// icon and a close button. Clicking an unchecked card selects its meter.
+// icon and a close button. Clicking an unchecked card selects its meter. The card only
+// says what the user did; the main window acts on it.
 #pragma once
 
 #include <QFrame>
@@ -23,10 +24,13 @@ public:
 signals:
     // A left click on the card while it was not checked.
     void SigFrameSelected(int nDevId);
+    // The close button: the main window forwards it as the worker's close request, then
+    // drops the card, resets the scan entry and clears the selection.
+    void SigCloseDev(int nDevId);
+    // Any left click on the card: the measurement page is to be shown.
+    void SigShowDataWin();
 
 public slots:
-    // The close button: asks the worker to close the meter, then the main window drops
-    // the card, resets the scan entry and clears the selection.
     void CloseDev();
 
 protected:

@@ -198,6 +198,17 @@ bool DevManage::GetSelStatistics(double *current, double totals[3], QVector<doub
     return running;
 }
 
+bool DevManage::GetSelStatisticsAfter(double *current, double totals[3],
+                                      const WindowCursor &have, QVector<double> *times,
+                                      QVector<double> *values, WindowPart *part,
+                                      StatBlock *block) const
+{
+    const DeviceRecordPtr rec = SelectedRecord();
+    if (!rec)
+        return false;
+    return rec->GetPowerAndStatisticsAfter(current, totals, block, have, times, values, part);
+}
+
 bool DevManage::GetSelStatSetting(StatSetting *setting) const
 {
     const DeviceRecordPtr rec = SelectedRecord();

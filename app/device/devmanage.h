@@ -89,6 +89,11 @@ public:
     // selected.
     bool GetSelStatistics(double *current, double totals[3], QVector<double> *times,
                           QVector<double> *values, bool *valid, StatBlock *block) const;
+    // The same with only the window's samples after `have` (the curve appends exactly
+    // those); `part` says what was copied.
+    bool GetSelStatisticsAfter(double *current, double totals[3], const WindowCursor &have,
+                               QVector<double> *times, QVector<double> *values,
+                               WindowPart *part, StatBlock *block) const;
     bool GetSelStatSetting(StatSetting *setting) const;
     bool StartSelStatistics(int sampleCount, int seconds);
     bool StopSelStatistics();

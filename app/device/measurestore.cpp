@@ -3,7 +3,14 @@
 #include "powerunit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+
+namespace {
+// Run numbers are unique in the process, so a reader that switches between meters never
+// takes one meter's run for another's.
+std::atomic<qint64> lastRun{0};
+}  // namespace
 
 // ---- SampleWindow -------------------------------------------------------------------
 
@@ -104,6 +111,7 @@ void MeasureStore::AddSamples(const PowerData *samples, int n, double attenuatio
         ++statCount_;
         statElapsed_ = static_cast<int>((t - firstTimeMs_) / 1000);
         window_.Push(t / 1000.0, v);
+        ++runSeq_;
         if ((sampleLimit_ > 0 && statCount_ > sampleLimit_) ||
             (timeLimit_ > 0 && statElapsed_ >= timeLimit_) ||
             window_.Size() > kMaxWindow) {
@@ -163,11 +171,11 @@ void MeasureStore::UpdateDerived()
     }
     // A zero width (all values equal) leaves every bin empty: no value lies in [x, x).
 
-    histogram_.resize(3 * kHistogramBins);
+    histogram_.resize(kHistogramBinFields * kHistogramBins);
     for (int b = 0; b < kHistogramBins; ++b) {
-        histogram_[3 * b] = lower[b];
-        histogram_[3 * b + 1] = upper[b];
-        histogram_[3 * b + 2] = counts[b] / static_cast<double>(size) * 100.0;
+        histogram_[kHistogramBinFields * b + kBinLower] = lower[b];
+        histogram_[kHistogramBinFields * b + kBinUpper] = upper[b];
+        histogram_[kHistogramBinFields * b + kBinShare] = counts[b] / static_cast<double>(size) * 100.0;
     }
 }
 
@@ -194,6 +202,8 @@ void MeasureStore::StartStatistics(int sampleCount, int seconds)
         timeLimit_ = seconds;
     }
     window_.Clear();
+    run_ = ++lastRun;
+    runSeq_ = 0;
 }
 
 void MeasureStore::StopStatistics()
@@ -222,7 +232,7 @@ StatBlock MeasureStore::Statistics(double unitFactor) const
     block.statElapsed = statElapsed_;
     block.histogram.resize(static_cast<int>(histogram_.size()));
     for (std::size_t i = 0; i < histogram_.size(); ++i) {
-        const bool isShare = i % 3 == 2;
+        const bool isShare = i % kHistogramBinFields == kBinShare;
         block.histogram[static_cast<int>(i)] =
             isShare ? histogram_[i] : ToDisplay(histogram_[i], unitFactor);
     }
@@ -234,14 +244,38 @@ StatBlock MeasureStore::Statistics(double unitFactor) const
 void MeasureStore::CopyWindow(QVector<double> *times, QVector<double> *values,
                               double unitFactor) const
 {
-    const int size = static_cast<int>(window_.Size());
+    CopyRange(0, times, values, unitFactor);
+}
+
+void MeasureStore::CopyWindowAfter(const WindowCursor &have, QVector<double> *times,
+                                   QVector<double> *values, double unitFactor,
+                                   WindowPart *part) const
+{
+    const std::size_t size = window_.Size();
+    const qint64 firstSeq = runSeq_ - static_cast<qint64>(size) + 1;
+    // The reader's newest sample must still be in the window or just before it.
+    const bool follows = have.run == run_ && run_ != 0 && have.seq >= firstSeq - 1 &&
+                         have.seq <= runSeq_;
+    const std::size_t from = follows ? static_cast<std::size_t>(have.seq - firstSeq + 1) : 0;
+    CopyRange(from, times, values, unitFactor);
+    if (part != nullptr) {
+        part->end = WindowCursor{run_, runSeq_};
+        part->windowSize = static_cast<int>(size);
+        part->whole = !follows;
+    }
+}
+
+void MeasureStore::CopyRange(std::size_t from, QVector<double> *times, QVector<double> *values,
+                             double unitFactor) const
+{
+    const int size = static_cast<int>(window_.Size() - std::min(from, window_.Size()));
     if (times != nullptr) {
         times->resize(size);
-        std::copy(window_.Times(), window_.Times() + size, times->data());
+        std::copy(window_.Times() + from, window_.Times() + from + size, times->data());
     }
     if (values != nullptr) {
         values->resize(size);
-        const double *src = window_.Values();
+        const double *src = window_.Values() + from;
         double *dst = values->data();
         if (unitFactor == 1.0) {
             // Stored values are already whole nanowatts.

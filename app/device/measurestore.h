@@ -9,8 +9,13 @@
 #include <cstddef>
 #include <vector>
 
-// Number of histogram bins; each bin is three doubles: lower edge, upper edge, share (%).
+// Number of histogram bins; each bin is kHistogramBinFields doubles: lower edge, upper
+// edge, share (%), at these offsets.
 constexpr int kHistogramBins = 10;
+constexpr int kHistogramBinFields = 3;
+constexpr int kBinLower = 0;
+constexpr int kBinUpper = 1;
+constexpr int kBinShare = 2;
 
 // The statistics of one run as a view receives it. Max, min, mean and the bin edges are
 // in the display unit; the standard deviation stays in nanowatts; the ratio has no unit.
@@ -31,6 +36,24 @@ struct StatSetting {
     int sampleLimit = -1;             // window size in samples, -1 when off
     int timeLimit = -1;               // window age limit in seconds, -1 when off
     qint64 firstTimeMs = 0;           // time stamp of the run's first sample
+};
+
+// What a reader of the run window already holds: the run (each StartStatistics of any
+// meter begins a run with a number of its own, never 0) and the sequence number of its
+// newest sample (the n-th sample of a run has number n; 0: nothing yet).
+struct WindowCursor {
+    qint64 run = 0;
+    qint64 seq = 0;
+};
+
+// What a read after a cursor delivered.
+struct WindowPart {
+    WindowCursor end;                 // the window's run and its newest sample's number
+    int windowSize = 0;               // samples in the whole window now
+    // True: the copy is the whole window and replaces what the reader holds (another run,
+    // or samples after the cursor already left the window). False: the copy is exactly
+    // the samples after the cursor; the reader keeps its newest windowSize samples.
+    bool whole = true;
 };
 
 // The run window: sample time stamps (seconds) and powers (whole nanowatts), oldest
@@ -86,9 +109,15 @@ public:
     StatBlock Statistics(double unitFactor) const;
     // Copies the window: times in seconds, values converted with unitFactor.
     void CopyWindow(QVector<double> *times, QVector<double> *values, double unitFactor) const;
+    // Copies only what follows `have` in the same run (or the whole window, see
+    // WindowPart::whole), converted with unitFactor; `part` says which it was.
+    void CopyWindowAfter(const WindowCursor &have, QVector<double> *times,
+                         QVector<double> *values, double unitFactor, WindowPart *part) const;
 
 private:
     void UpdateDerived();
+    void CopyRange(std::size_t from, QVector<double> *times, QVector<double> *values,
+                   double unitFactor) const;
 
     double lastPower_ = 0.0;
     qint64 lastPowerRaw_ = 0;
@@ -111,6 +140,8 @@ private:
     int timeLimit_ = -1;
     qint64 firstTimeMs_ = 0;
     SampleWindow window_;
+    qint64 run_ = 0;                  // 0 until the first run starts
+    qint64 runSeq_ = 0;               // samples the current run has taken
 };
 
 #endif

@@ -2,25 +2,15 @@
 
 #include "devinfoframe.h"
 #include "devmanage.h"
-#include "mainwidget.h"
-#include "opticaldev.h"
 #include "ui_navigationbar.h"
 
 NavigationBar::NavigationBar(QWidget *parent) : QWidget(parent), ui(new Ui::NavigationBar)
 {
     ui->setupUi(this);
+    connect(ui->pbAddDev, &QPushButton::clicked, this, &NavigationBar::SigShowDevWin);
 }
 
 NavigationBar::~NavigationBar() { delete ui; }
-
-void NavigationBar::SetupConnections()
-{
-    DevManage *manager = DevManage::Instance();
-    if (auto *main = qobject_cast<MainWidget *>(manager->GetMainWidget()))
-        connect(ui->pbAddDev, &QPushButton::clicked, main, &MainWidget::ShowDevWin);
-    if (OpticalDev *worker = manager->GetOpticalDev())
-        connect(worker, &OpticalDev::SigConnChanged, this, &NavigationBar::ConnChanged);
-}
 
 DevInfoFrame *NavigationBar::FindCard(int nDevId) const
 {
@@ -35,14 +25,14 @@ void NavigationBar::AddDevice(int nDevId)
     if (FindCard(nDevId))
         return;
     auto *card = new DevInfoFrame(nDevId, ui->wgContent);
-    auto *main = qobject_cast<MainWidget *>(DevManage::Instance()->GetMainWidget());
-    if (main)
-        connect(card, &DevInfoFrame::SigFrameSelected, main, &MainWidget::SelDevChanged);
+    connect(card, &DevInfoFrame::SigFrameSelected, this, &NavigationBar::SigDevSelected);
+    connect(card, &DevInfoFrame::SigCloseDev, this, &NavigationBar::SigCloseDev);
+    connect(card, &DevInfoFrame::SigShowDataWin, this, &NavigationBar::SigShowDataWin);
     cards.append(card);
     // Before the trailing spacer, so the cards stay packed at the top.
     ui->vLayoutContent->insertWidget(ui->vLayoutContent->count() - 1, card);
-    if (cards.size() == 1 && main)
-        main->SelDevChanged(nDevId);
+    if (cards.size() == 1)
+        emit SigDevSelected(nDevId);
 }
 
 void NavigationBar::RemoveDevice(int nDevId)

@@ -1,4 +1,5 @@
 // The side bar "设备列表": one card per connected meter, and a button to the device page.
+// It passes on what its cards say as its own signals; the main window connects them.
 #pragma once
 
 #include <QList>
@@ -14,11 +15,8 @@ public:
     explicit NavigationBar(QWidget *parent = nullptr);
     ~NavigationBar() override;
 
-    // Wiring, once the worker and the main window are registered with the device manager.
-    void SetupConnections();
-
     // Adds the card of a meter that opened (nothing if it has one). The first card
-    // selects its meter at once through the main window.
+    // selects its meter at once (SigDevSelected before this returns).
     void AddDevice(int nDevId);
     // Drops the card of a meter (scheduled deletion); nothing if it has none.
     void RemoveDevice(int nDevId);
@@ -27,6 +25,12 @@ public:
 
     DevInfoFrame *FindCard(int nDevId) const;
     const QList<DevInfoFrame *> &Cards() const { return cards; }
+
+signals:
+    void SigShowDevWin();              // "添加设备" (pbAddDev)
+    void SigDevSelected(int nDevId);   // a card was clicked, or the first card was added
+    void SigCloseDev(int nDevId);      // a card's close button
+    void SigShowDataWin();             // a card was clicked
 
 public slots:
     // The worker's SigConnChanged: the card's icon follows; a meter that became ready

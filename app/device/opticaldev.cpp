@@ -296,5 +296,5 @@ void OpticalDev::ClearZeroOffset(int nDevId)
 
 void OpticalDev::EnterDiskMode(int nDevId)
 {
-    setDevInDiskMode(nDevId, 2);
+    setDevInDiskMode(nDevId, TESSIVAR_DISK_MODE_DRIVE);
 }

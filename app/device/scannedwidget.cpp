@@ -1,8 +1,6 @@
 #include "scannedwidget.h"
 
 #include "devmanage.h"
-#include "mainwidget.h"
-#include "opticaldev.h"
 #include "ui_scannedwidget.h"
 
 #include <QPainter>
@@ -44,11 +42,8 @@ void ScannedWidget::ConnDev()
 {
     ui->pbConn->setEnabled(false);
     ui->pbConn->setText(tr("连接中..."));
-    DevManage *manager = DevManage::Instance();
-    if (auto *main = qobject_cast<MainWidget *>(manager->GetMainWidget()))
-        main->ShowDataWin();
-    if (OpticalDev *worker = manager->GetOpticalDev())
-        emit worker->SigOpenDev(nDevId);
+    emit SigShowDataWin();
+    emit SigOpenDev(nDevId);
 }
 
 void ScannedWidget::paintEvent(QPaintEvent *event)

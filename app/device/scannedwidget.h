@@ -19,8 +19,13 @@ public:
     // "重新连接" (enabled, a click retries).
     void OpenResult(bool bConnRet);
 
+signals:
+    void SigShowDataWin();
+    // Forwarded by the main window as the worker's open request.
+    void SigOpenDev(int nDevId);
+
 public slots:
-    // "连接中...", disabled; shows the data page and asks the worker to open the meter.
+    // "连接中...", disabled; asks for the data page, then for the meter to be opened.
     void ConnDev();
 
 protected:

@@ -6,47 +6,31 @@
 #include "caxisticker.h"
 #include "datafile.h"
 #include "devmanage.h"
-#include "measureformat.h"
+#include "plotstyle.h"
+#include "runview.h"
 #include "tickstep.h"
 #include "viewsave.h"
 
 #include <QResizeEvent>
 #include <QTimeZone>
 
-#include <algorithm>
-
 namespace {
-
+// A dense trace looks the same without antialiasing and paints in about half the time.
 constexpr int kAntialiasedPoints = 5000;
-
-void StyleAxis(QCPAxis *axis)
-{
-    const QColor grey(180, 180, 180);
-    axis->setBasePen(QPen(grey));
-    axis->setTickPen(QPen(grey));
-    axis->setSubTickPen(QPen(grey));
-    axis->setTickLabelColor(grey);
-    axis->setLabelColor(grey);
-    QFont font = axis->tickLabelFont();
-    font.setPixelSize(14);
-    axis->setTickLabelFont(font);
-    axis->setSubTicks(false);
-}
-
 }  // namespace
 
 CurveData::CurveData(QWidget *parent) : QWidget(parent), ui(new Ui::CurveData)
 {
     ui->setupUi(this);
-    connect(ui->pbSet, &QPushButton::clicked, this, &CurveData::SigShowSetting);
-    connect(ui->pbRunStop, &QPushButton::clicked, this, &CurveData::SigCurveControl);
+    panel = std::make_unique<runview::RunPanel>(this, ui->wgCurve);
+    panel->ConnectControls(this);
 
     QCustomPlot *plot = ui->wgCurve;
     plot->setInteraction(QCP::iRangeDrag, true);
     plot->setSelectionRectMode(QCP::srmNone);
-    plot->setBackground(QBrush(QColor(29, 30, 34)));
-    StyleAxis(plot->xAxis);
-    StyleAxis(plot->yAxis);
+    plotstyle::DarkBackground(plot);
+    plotstyle::CurveAxis(plot->xAxis);
+    plotstyle::CurveAxis(plot->yAxis);
 
     ticker.reset(new CAxisTicker);
     ticker->setTimeZone(QTimeZone::utc());
@@ -80,8 +64,7 @@ QCustomPlot *CurveData::Plot() const
 
 void CurveData::SetRunState(bool running)
 {
-    if (ui->pbRunStop->isChecked() != running)
-        ui->pbRunStop->setChecked(running);
+    panel->SetRunState(running);
 }
 
 void CurveData::SetUnit(QString unitToken)
@@ -89,74 +72,72 @@ void CurveData::SetUnit(QString unitToken)
     if (unitToken == unit)
         return;
     unit = std::move(unitToken);
-    unitChanged = true;  // the next window arrives converted anew: replace it whole
     ui->wgCurve->yAxis->setLabel(tr("功率(%1)").arg(unit));
-}
-
-bool CurveData::SlideOn(const QVector<double> &times, const QVector<double> &values)
-{
-    // The graph holds the previous window; the new one is the same series with old points
-    // dropped at the front and new ones appended. Anything else (a restart, a unit change
-    // that rescaled every value) gives up and lets the caller replace everything.
-    QSharedPointer<QCPGraphDataContainer> points = graph->data();
-    const int n = times.size();
-    if (points->isEmpty() || n == 0)
-        return false;
-    const double lastKey = (points->constEnd() - 1)->key;
-    const double lastValue = (points->constEnd() - 1)->value;
-    // The graph's newest point must still be in the window with the same value.
-    const auto it = std::upper_bound(times.constBegin(), times.constEnd(), lastKey);
-    const int firstNew = static_cast<int>(it - times.constBegin());
-    if (firstNew == 0 || values[firstNew - 1] != lastValue || times[firstNew - 1] != lastKey)
-        return false;
-    points->removeBefore(times.first());
-    if (points->size() != firstNew || points->constBegin()->value != values.first())
-        return false;
-    if (firstNew < n) {
-        graph->addData(times.mid(firstNew), values.mid(firstNew), true);
-    }
-    return points->size() == n;
 }
 
 void CurveData::UpdateData(const double &current, const StatBlock &stats,
                            const QVector<double> &times, const QVector<double> &values,
                            const bool &replaceAll)
 {
-    ui->lbCurVal->setText(measurefmt::Fixed2(current));
-    ui->lbMaxVal->setText(measurefmt::Fixed2(stats.statMax));
-    ui->lbMinVal->setText(measurefmt::Fixed2(stats.statMin));
-    ui->lbAveVal->setText(measurefmt::Fixed2(stats.statMean));
-    ui->lbDeviationVal->setText(measurefmt::Fixed2(stats.statStdDev));
-    ui->lbRatioVal->setText(measurefmt::Fixed2(stats.statRatio));
-    ui->lbSampleVal->setText(QString::number(values.size()));
-    ui->lbTimeVal->setText(measurefmt::Elapsed(stats.statElapsed));
+    held = WindowCursor{};  // fed from outside: the next read after a cursor is whole
+    panel->ShowNumbers(current, stats, values.size());
+    if (replaceAll)
+        graph->setData(times, values, true);
+    else
+        graph->addData(times, values, true);
+    FitAndReplot();
+}
 
-    if (replaceAll) {
-        if (!incremental || unitChanged || !SlideOn(times, values))
-            graph->setData(times, values, true);
-        unitChanged = false;
+WindowCursor CurveData::Cursor(const QString &unitToken) const
+{
+    return unitToken == heldUnit ? held : WindowCursor{};
+}
+
+void CurveData::UpdateRun(double current, const StatBlock &stats, const QVector<double> &times,
+                          const QVector<double> &values, const WindowPart &part,
+                          const QString &unitToken)
+{
+    panel->ShowNumbers(current, stats, part.windowSize);
+    if (part.whole) {
+        graph->setData(times, values, true);
     } else {
         graph->addData(times, values, true);
+        KeepNewest(part.windowSize);
     }
-    // A dense trace looks the same without antialiasing and paints in about half the time.
+    held = part.end;
+    heldUnit = unitToken;
+    FitAndReplot();
+}
+
+void CurveData::KeepNewest(int windowSize)
+{
+    QSharedPointer<QCPGraphDataContainer> points = graph->data();
+    const int excess = points->size() - windowSize;
+    if (excess <= 0)
+        return;
+    // Dropping by key is O(1) per point; only where the first kept point shares its time
+    // stamp with a dropped one does the key not tell them apart, and a copy does.
+    points->removeBefore((points->constBegin() + excess)->key);
+    const int left = points->size() - windowSize;
+    if (left > 0) {
+        const QVector<QCPGraphData> kept(points->constBegin() + left, points->constEnd());
+        points->set(kept, true);
+    }
+}
+
+void CurveData::FitAndReplot()
+{
     graph->setAntialiased(graph->data()->size() < kAntialiasedPoints);
     QCustomPlot *plot = ui->wgCurve;
     plot->xAxis->rescale();
     plot->yAxis->rescale();
-    Replot();
-}
-
-void CurveData::Replot()
-{
-    // A hidden page is painted when it is shown again (showEvent).
-    if (isVisible())
-        ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
+    panel->Replot();
 }
 
 void CurveData::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
+    panel->ReplotNow();
 }
 
 void CurveData::resizeEvent(QResizeEvent *event)
@@ -190,10 +171,9 @@ void CurveData::on_pbRestoreY_clicked()
 
 void CurveData::on_pbReset_clicked()
 {
-    for (QLabel *l : {ui->lbCurVal, ui->lbMaxVal, ui->lbMinVal, ui->lbAveVal, ui->lbRatioVal,
-                      ui->lbDeviationVal, ui->lbSampleVal, ui->lbTimeVal})
-        l->setText(QString());
+    panel->Clear();
     graph->data()->clear();
+    held = WindowCursor{};
     ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
     emit SigResetCurve();
 }
@@ -204,18 +184,13 @@ void CurveData::on_pbSave_clicked()
     if (path.isEmpty())
         return;
     datafile::HeaderInfo info;
-    datafile::FillIdentity(DevManage::Instance()->GetSelDev(), &info);
-    info.elapsedText = ui->lbTimeVal->text();
-    info.countText = ui->lbSampleVal->text();
-    info.maxText = ui->lbMaxVal->text();
-    info.minText = ui->lbMinVal->text();
-    info.meanText = ui->lbAveVal->text();
-    info.stdDevText = ui->lbDeviationVal->text();
-    info.ratioText = ui->lbRatioVal->text();
-    info.unit = unit;
+    runview::FillIdentity(DevManage::Instance()->GetSelDev(), &info);
+    panel->FillStatistics(unit, &info);
     QVector<double> values;
     values.reserve(graph->data()->size());
     for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
         values.append(it->value);
-    viewsave::WriteOrReport(path, datafile::CurveFile(info, values));
+    const QString failure = viewsave::WriteOrExplain(path, datafile::CurveFile(info, values));
+    if (!failure.isEmpty())
+        emit SigShowMessage(failure);
 }

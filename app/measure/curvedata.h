@@ -1,6 +1,7 @@
 // The curve view: the selected meter's power over the time of day of the samples of the
-// current statistics run, with the run's statistics beside it. DataWidget pushes the run's
-// window in on every refresh while a run is going on.
+// current statistics run, with the run's statistics beside it. On every refresh while a
+// run is going on, DataWidget reads the samples after the curve's cursor and the curve
+// appends exactly those (UpdateRun), dropping what left the run's window.
 #pragma once
 
 #include "measurestore.h"
@@ -8,6 +9,10 @@
 #include <QString>
 #include <QVector>
 #include <QWidget>
+
+#include <memory>
+
+namespace runview { class RunPanel; }
 
 namespace Ui {
 class CurveData;
@@ -24,23 +29,31 @@ public:
     ~CurveData() override;
 
     void SetRunState(bool running);
-    // `times` (s) and `values` (display unit) are the run's whole window, oldest first.
-    // With `replaceAll` the graph shows exactly this window afterwards; only what changed
-    // since the last call is handed to the plot when the window merely slid on.
+    // `times` (s) and `values` (display unit), oldest first: with `replaceAll` the run's
+    // whole window, which the graph then shows exactly; otherwise points to append.
     void UpdateData(const double &current, const StatBlock &stats, const QVector<double> &times,
                     const QVector<double> &values, const bool &replaceAll);
     void SetUnit(QString unit);
 
+    // What the graph holds of the run, for a read of what follows it in `unitToken`
+    // (a graph in another unit holds nothing usable: the next read is whole).
+    WindowCursor Cursor(const QString &unitToken) const;
+    // A read after Cursor(): the whole window, or the new samples appended and the oldest
+    // points dropped so that the graph holds the newest part.windowSize samples.
+    void UpdateRun(double current, const StatBlock &stats, const QVector<double> &times,
+                   const QVector<double> &values, const WindowPart &part,
+                   const QString &unitToken);
+
     QCustomPlot *Plot() const;
     QCPGraph *Graph() const { return graph; }
     int TickCount() const { return tickCount; }
-    // Off: every update replaces the whole graph (the plain way, kept for the benchmark).
-    void SetIncrementalUpdates(bool on) { incremental = on; }
 
 signals:
     void SigShowSetting();
     void SigCurveControl(bool bChecked);
     void SigResetCurve();
+    // A save that failed, in words for the status line.
+    void SigShowMessage(const QString &text);
 
 private slots:
     void on_pbSave_clicked();
@@ -54,14 +67,15 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    bool SlideOn(const QVector<double> &times, const QVector<double> &values);
-    void Replot();
+    void KeepNewest(int windowSize);
+    void FitAndReplot();
 
     Ui::CurveData *ui;
+    std::unique_ptr<runview::RunPanel> panel;
     QCPGraph *graph = nullptr;
     int tickCount = 2;
     QString unit = QStringLiteral("nw");
     QSharedPointer<CAxisTicker> ticker;
-    bool incremental = true;
-    bool unitChanged = false;
+    WindowCursor held;       // the run and newest sample the graph holds (UpdateRun only)
+    QString heldUnit;        // the unit of those points
 };

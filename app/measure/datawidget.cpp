@@ -10,7 +10,6 @@
 #include "pointerdata.h"
 #include "powerrange.h"
 #include "statisticdata.h"
-#include "statusline.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>
@@ -43,6 +42,8 @@ DataWidget::DataWidget(QWidget *parent) : QWidget(parent), ui(new Ui::DataWidget
     connect(curve, &CurveData::SigShowSetting, this, &DataWidget::ShowSettingWin);
     connect(curve, &CurveData::SigCurveControl, this, &DataWidget::CurveControl);
     connect(curve, &CurveData::SigResetCurve, this, &DataWidget::slot_ResetCurve);
+    connect(stat, &StatisticData::SigShowMessage, this, &DataWidget::SigShowMessage);
+    connect(curve, &CurveData::SigShowMessage, this, &DataWidget::SigShowMessage);
 
     connect(DevManage::Instance(), &DevManage::SigConnChanged, this, &DataWidget::slot_devChanged,
             Qt::UniqueConnection);
@@ -85,16 +86,17 @@ void DataWidget::RefreshData()
     const QString unit = manager->GetSelUnit();
 
     if (statisticsRunning) {
-        bool valid = false;
-        statisticsRunning = manager->GetSelStatistics(&current, currentStats, &runTimes,
-                                                      &runValues, &valid, &runStats);
+        CurveData *curve = ui->widget_curveData;
+        WindowPart part;
+        statisticsRunning = manager->GetSelStatisticsAfter(&current, currentStats,
+                                                           curve->Cursor(unit), &runTimes,
+                                                           &runValues, &part, &runStats);
         if (!statisticsRunning)
             SetRunButtons(false);
-        CurveData *curve = ui->widget_curveData;
-        curve->UpdateData(current, runStats, runTimes, runValues, valid);
+        curve->UpdateRun(current, runStats, runTimes, runValues, part, unit);
         curve->SetUnit(unit);
         StatisticData *stat = ui->widget_statisticData;
-        stat->UpdateData(current, runStats, runTimes, runValues, valid);
+        stat->UpdateRun(current, runStats, part.windowSize);
         stat->SetUnit(unit);
     } else {
         manager->GetSelPower(&current, currentStats);
@@ -233,16 +235,12 @@ void DataWidget::on_comboBox_powerRange_activated(int index)
 
 void DataWidget::on_sbAve_valueChanged(int value)
 {
-    DevManage *manager = DevManage::Instance();
-    if (OpticalDev *dev = manager->GetOpticalDev())
-        emit dev->SigSetAverage(manager->GetSelDev(), static_cast<ushort>(value));
+    emit SigSetAverage(DevManage::Instance()->GetSelDev(), static_cast<ushort>(value));
 }
 
 void DataWidget::on_sbWaveLen_valueChanged(int value)
 {
-    DevManage *manager = DevManage::Instance();
-    if (OpticalDev *dev = manager->GetOpticalDev())
-        emit dev->SigSetWaveLen(manager->GetSelDev(), static_cast<float>(value));
+    emit SigSetWaveLen(DevManage::Instance()->GetSelDev(), static_cast<float>(value));
 }
 
 void DataWidget::on_pbCaliReset_clicked()
@@ -280,7 +278,7 @@ void DataWidget::SaveConfig()
     values.averageTime = ui->sbAve->value();
     QString error;
     if (!measureconfig::Write(path, values, &error))
-        statusline::Show(error);
+        emit SigShowMessage(error);
 }
 
 void DataWidget::LoadConfig()
@@ -293,17 +291,15 @@ void DataWidget::LoadConfig()
     measureconfig::Loaded loaded;
     QString error;
     if (!measureconfig::Read(path, &loaded, &error)) {
-        statusline::Show(error);
+        emit SigShowMessage(error);
         return;
     }
     DevManage *manager = DevManage::Instance();
-    OpticalDev *dev = manager->GetOpticalDev();
     const int id = manager->GetSelDev();
     // Values are already inside the spin boxes' limits; what is sent is what is shown.
     if (loaded.waveLength) {
         ui->sbWaveLen->setValue(*loaded.waveLength);
-        if (dev)
-            emit dev->SigSetWaveLen(id, static_cast<float>(ui->sbWaveLen->value()));
+        emit SigSetWaveLen(id, static_cast<float>(ui->sbWaveLen->value()));
     }
     if (loaded.attenuation) {
         ui->dsbAttenComp->setValue(*loaded.attenuation);
@@ -311,7 +307,6 @@ void DataWidget::LoadConfig()
     }
     if (loaded.averageTime) {
         ui->sbAve->setValue(*loaded.averageTime);
-        if (dev)
-            emit dev->SigSetAverage(id, static_cast<ushort>(ui->sbAve->value()));
+        emit SigSetAverage(id, static_cast<ushort>(ui->sbAve->value()));
     }
 }

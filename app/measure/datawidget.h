@@ -1,7 +1,8 @@
 // The measurement page: settings panel on the left (wavelength, power range, attenuation,
 // zero compensation, averaging, calibration date) and the four live views of the selected
-// meter on the right (numbers, dial, statistics, curve). Every device access goes through
-// DevManage and the worker's signals; all of it runs in the GUI thread.
+// meter on the right (numbers, dial, statistics, curve). It reads meters through DevManage
+// and the worker's direct queries; its requests to the worker are its own signals, which
+// the main window forwards. All of it runs in the GUI thread.
 #pragma once
 
 #include "measurestore.h"
@@ -36,7 +37,7 @@ public:
     void ResetRange();
     // Measurement settings to / from an INI file chosen by the user. A file that cannot be
     // written or read, or holds something other than numbers, changes nothing and sends
-    // nothing; the status line says why.
+    // nothing; SigShowMessage says why.
     void SaveConfig();
     void LoadConfig();
 
@@ -50,6 +51,11 @@ public:
 
 signals:
     void signal_detectorDisonnect();
+    // Requests for the worker (its SigSetWaveLen and SigSetAverage).
+    void SigSetWaveLen(int nDevId, float fWaveLen);
+    void SigSetAverage(int nDevId, ushort nAverage);
+    // What failed (a settings file, a saved view), in words for the status line.
+    void SigShowMessage(const QString &text);
 
 public slots:
     void ShowNumWin();
@@ -79,7 +85,8 @@ private:
     StatBlock runStats;
     DataSetting *dataSetting = nullptr;
     QButtonGroup *pageButtons = nullptr;
-    // The run's window, reused from tick to tick so that its storage is not reallocated.
+    // The samples of the run read on a tick (those after the curve's cursor), reused from
+    // tick to tick so that their storage is not reallocated.
     QVector<double> runTimes;
     QVector<double> runValues;
 };

@@ -2,45 +2,32 @@
 #include "ui_statisticdata.h"
 
 #include "datafile.h"
-#include "measureformat.h"
+#include "plotstyle.h"
+#include "runview.h"
 #include "viewsave.h"
 
 #include <qcustomplot.h>
 
-namespace {
-
-void StyleAxis(QCPAxis *axis)
-{
-    const QColor grey(180, 180, 180);
-    axis->setBasePen(QPen(grey));
-    axis->setTickPen(QPen(grey));
-    axis->setSubTickPen(QPen(grey));
-    axis->setTickLabelColor(grey);
-    axis->setLabelColor(grey);
-}
-
-}  // namespace
-
 StatisticData::StatisticData(QWidget *parent) : QWidget(parent), ui(new Ui::StatisticData)
 {
     ui->setupUi(this);
-    connect(ui->pbSet, &QPushButton::clicked, this, &StatisticData::SigShowSetting);
-    connect(ui->pbRunStop, &QPushButton::clicked, this, &StatisticData::SigCurveControl);
+    panel = std::make_unique<runview::RunPanel>(this, ui->wgCurve);
+    panel->ConnectControls(this);
 
     QCustomPlot *plot = ui->wgCurve;
-    plot->setBackground(QBrush(QColor(29, 30, 34)));
-    StyleAxis(plot->xAxis);
-    StyleAxis(plot->yAxis);
+    plotstyle::DarkBackground(plot);
+    plotstyle::GreyAxis(plot->xAxis);
+    plotstyle::GreyAxis(plot->yAxis);
 
     bars = new QCPBars(plot->xAxis, plot->yAxis);
     bars->setName(QStringLiteral("Bars"));
     bars->setAntialiased(true);
-    bars->setPen(QPen(QColor(180, 180, 180).lighter(130)));
+    bars->setPen(QPen(plotstyle::kAxis.lighter(130)));
     bars->setBrush(QColor(78, 81, 88));
     bars->setWidth(0.7);
 
     QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
-    for (int i = 1; i <= 10; ++i)
+    for (int i = 1; i <= kHistogramBins; ++i)
         ticker->addTick(i, QString::number(i));
     plot->xAxis->setTicker(ticker);
     plot->xAxis->setTickLabelRotation(0);
@@ -68,8 +55,7 @@ QCustomPlot *StatisticData::Plot() const
 
 void StatisticData::SetRunState(bool running)
 {
-    if (ui->pbRunStop->isChecked() != running)
-        ui->pbRunStop->setChecked(running);
+    panel->SetRunState(running);
 }
 
 void StatisticData::SetUnit(QString unitToken)
@@ -84,19 +70,21 @@ void StatisticData::UpdateData(const double &current, const StatBlock &block,
                                const QVector<double> &, const QVector<double> &values,
                                const bool &)
 {
+    UpdateRun(current, block, values.size());
+}
+
+void StatisticData::UpdateRun(double current, const StatBlock &block, int windowSamples)
+{
     stats = block;
-    ui->lbCurVal->setText(measurefmt::Fixed2(current));
-    ui->lbMaxVal->setText(measurefmt::Fixed2(block.statMax));
-    ui->lbMinVal->setText(measurefmt::Fixed2(block.statMin));
-    ui->lbAveVal->setText(measurefmt::Fixed2(block.statMean));
-    ui->lbDeviationVal->setText(measurefmt::Fixed2(block.statStdDev));
-    ui->lbRatioVal->setText(measurefmt::Fixed2(block.statRatio));
-    ui->lbSampleVal->setText(QString::number(values.size()));
-    ui->lbTimeVal->setText(measurefmt::Elapsed(block.statElapsed));
+    panel->ShowNumbers(current, block, windowSamples);
 
     const QVector<double> &h = block.histogram;
-    if (h.size() < kHistogramBins * 3)
+    if (h.size() < kHistogramBins * kHistogramBinFields)
         return;  // no complete histogram yet: the chart keeps its picture
+    const auto lower = [&h](int bin) { return h[bin * kHistogramBinFields + kBinLower]; };
+    const auto upper = [&h](int bin) { return h[bin * kHistogramBinFields + kBinUpper]; };
+    const auto share = [&h](int bin) { return h[bin * kHistogramBinFields + kBinShare]; };
+    constexpr int last = kHistogramBins - 1;
 
     QCustomPlot *plot = ui->wgCurve;
     QSharedPointer<QCPAxisTickerText> ticker =
@@ -105,44 +93,34 @@ void StatisticData::UpdateData(const double &current, const StatBlock &block,
         ticker->clear();
         // QMap keys: bins of width 0 share one position and one label.
         for (int i = 0; i < kHistogramBins; ++i)
-            ticker->addTick(h[i * 3], QString::number(h[i * 3], 'f', 3));
-        const double lastUpper = h[(kHistogramBins - 1) * 3 + 1];
-        ticker->addTick(lastUpper, QString::number(lastUpper, 'f', 3));
+            ticker->addTick(lower(i), QString::number(lower(i), 'f', 3));
+        ticker->addTick(upper(last), QString::number(upper(last), 'f', 3));
     }
     QVector<double> keys(kHistogramBins), heights(kHistogramBins);
     for (int i = 0; i < kHistogramBins; ++i) {
-        keys[i] = (h[i * 3] + h[i * 3 + 1]) / 2.0;
-        heights[i] = h[i * 3 + 2];
+        keys[i] = (lower(i) + upper(i)) / 2.0;
+        heights[i] = share(i);
     }
     bars->setData(keys, heights);
-    const double w = h[1] - h[0];
+    const double w = upper(0) - lower(0);
     bars->setWidth(0.8 * w);
     // A range of zero width is refused by the axis, which then keeps its previous range.
-    plot->xAxis->setRange(h[0] - w, h[(kHistogramBins - 1) * 3 + 1] + w);
+    plot->xAxis->setRange(lower(0) - w, upper(last) + w);
     plot->yAxis->rescale();
-    Replot();
-}
-
-void StatisticData::Replot()
-{
-    // Hidden pages are painted when shown (showEvent).
-    if (isVisible())
-        ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
+    panel->Replot();
 }
 
 void StatisticData::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
+    panel->ReplotNow();
 }
 
 void StatisticData::on_pbReset_clicked()
 {
-    for (QLabel *l : {ui->lbCurVal, ui->lbMaxVal, ui->lbMinVal, ui->lbAveVal, ui->lbRatioVal,
-                      ui->lbDeviationVal, ui->lbSampleVal, ui->lbTimeVal})
-        l->setText(QString());
+    panel->Clear();
     bars->data()->clear();
-    Replot();
+    panel->Replot();
     emit SigResetCurve();
 }
 
@@ -152,13 +130,8 @@ void StatisticData::on_pbSave_clicked()
     if (path.isEmpty())
         return;
     datafile::HeaderInfo info;
-    info.elapsedText = ui->lbTimeVal->text();
-    info.countText = ui->lbSampleVal->text();
-    info.maxText = ui->lbMaxVal->text();
-    info.minText = ui->lbMinVal->text();
-    info.meanText = ui->lbAveVal->text();
-    info.stdDevText = ui->lbDeviationVal->text();
-    info.ratioText = ui->lbRatioVal->text();
-    info.unit = unit;
-    viewsave::WriteOrReport(path, datafile::HistogramFile(info, stats.histogram));
+    panel->FillStatistics(unit, &info);
+    const QString failure = viewsave::WriteOrExplain(path, datafile::HistogramFile(info, stats.histogram));
+    if (!failure.isEmpty())
+        emit SigShowMessage(failure);
 }

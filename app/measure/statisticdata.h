@@ -9,6 +9,10 @@
 #include <QVector>
 #include <QWidget>
 
+#include <memory>
+
+namespace runview { class RunPanel; }
+
 namespace Ui {
 class StatisticData;
 }
@@ -28,6 +32,8 @@ public:
     // Only the number of `values` is used; `times` and `replaceAll` are for the curve view.
     void UpdateData(const double &current, const StatBlock &block, const QVector<double> &times,
                     const QVector<double> &values, const bool &replaceAll);
+    // The same for a window of `windowSamples` samples, without a copy of it.
+    void UpdateRun(double current, const StatBlock &block, int windowSamples);
     void SetUnit(QString unit);
 
     QCustomPlot *Plot() const;
@@ -37,6 +43,8 @@ signals:
     void SigShowSetting();
     void SigCurveControl(bool bChecked);
     void SigResetCurve();
+    // A save that failed, in words for the status line.
+    void SigShowMessage(const QString &text);
 
 private slots:
     void on_pbSave_clicked();
@@ -46,9 +54,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void Replot();
-
     Ui::StatisticData *ui;
+    std::unique_ptr<runview::RunPanel> panel;
     StatBlock stats;
     QString unit = QStringLiteral("nw");
     QCPBars *bars = nullptr;

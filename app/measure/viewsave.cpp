@@ -1,7 +1,6 @@
 #include "viewsave.h"
 
 #include "datafile.h"
-#include "statusline.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,14 +19,13 @@ QString AskCsvName(QWidget *parent)
         QFileDialog::DontUseNativeDialog);
 }
 
-bool WriteOrReport(const QString &path, const QString &text)
+QString WriteOrExplain(const QString &path, const QString &text)
 {
     QString error;
     if (datafile::WriteWholeFile(path, text, &error))
-        return true;
-    statusline::Show(QCoreApplication::translate("viewsave", "文件未保存：%1（%2）")
-                         .arg(QDir::toNativeSeparators(path), error));
-    return false;
+        return QString();
+    return QCoreApplication::translate("viewsave", "文件未保存：%1（%2）")
+        .arg(QDir::toNativeSeparators(path), error);
 }
 
 }  // namespace viewsave

@@ -1,5 +1,5 @@
 // The save path shared by the statistics and the curve view: a Qt (non-native) save dialog
-// and the whole-file write, with the reason of a failure on the status line.
+// and the whole-file write, with the reason of a failure as a status text.
 #pragma once
 
 #include <QString>
@@ -10,8 +10,8 @@ namespace viewsave {
 
 // "保存文件" dialog, "untitled.csv" in the documents folder; empty when cancelled.
 QString AskCsvName(QWidget *parent);
-// Writes `text` to `path` in one piece; on failure the status line says that the file was
-// not saved and why. Returns whether it was written.
-bool WriteOrReport(const QString &path, const QString &text);
+// Writes `text` to `path` in one piece. Empty when it was written; otherwise the status
+// text that says the file was not saved and why.
+QString WriteOrExplain(const QString &path, const QString &text);
 
 }  // namespace viewsave

@@ -7,7 +7,6 @@
 #include "measurewidget.h"
 #include "navigationbar.h"
 #include "opticaldev.h"
-#include "statusline.h"
 #include "ui_mainwidget.h"
 #include "viewfilewidget.h"
 #include "windowrules.h"
@@ -101,9 +100,8 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), form(new Ui::MainWidg
     connect(form->label_openManual, &QLabel::linkActivated, this, &MainWidget::slot_linkActivated);
     connect(form->label_openSDK, &QLabel::linkActivated, this, &MainWidget::slot_linkActivated);
 
-    // 9. The side bar and the device page wire themselves to the worker and this window.
-    form->wgNavBar->SetupConnections();
-    form->pageDevConn->SetupConnections();
+    // 9. The side bar and the pages to the worker, to this window and to the status line.
+    ConnectPages();
 
     // 10. The first scan, queued into the worker thread.
     QPointer<OpticalDev> worker = m_pOpticalDev;
@@ -141,6 +139,39 @@ MainWidget::~MainWidget()
         delete thread.data();  // its deleteLater would never run once the event loop is gone
     }
     delete form;
+}
+
+void MainWidget::ConnectPages()
+{
+    OpticalDev *worker = m_pOpticalDev;
+    // The device page: scan and connect requests go to the worker as its own request
+    // signals (a signal connected to a signal), its answers come back to the page.
+    DevConnWidget *devPage = form->pageDevConn;
+    connect(devPage, &DevConnWidget::SigScanDev, worker, &OpticalDev::SigScanDev);
+    connect(devPage, &DevConnWidget::SigShowDataWin, this, &MainWidget::ShowDataWin);
+    connect(devPage, &DevConnWidget::SigOpenDev, worker, &OpticalDev::SigOpenDev);
+    connect(worker, &OpticalDev::SigAddDev, devPage, &DevConnWidget::AddDev);
+    connect(worker, &OpticalDev::SigScanFinish, devPage, &DevConnWidget::ScanFinished);
+
+    // The side bar: a card's close asks the worker first, then drops the card.
+    NavigationBar *bar = form->wgNavBar;
+    connect(bar, &NavigationBar::SigShowDevWin, this, &MainWidget::ShowDevWin);
+    connect(bar, &NavigationBar::SigDevSelected, this, &MainWidget::SelDevChanged);
+    connect(bar, &NavigationBar::SigCloseDev, worker, &OpticalDev::SigCloseDev);
+    connect(bar, &NavigationBar::SigCloseDev, this, &MainWidget::RemoveDevice);
+    connect(bar, &NavigationBar::SigShowDataWin, this, &MainWidget::ShowDataWin);
+    connect(worker, &OpticalDev::SigConnChanged, bar, &NavigationBar::ConnChanged);
+
+    // The measurement page's settings.
+    DataWidget *dataPage = form->pageData;
+    connect(dataPage, &DataWidget::SigSetWaveLen, worker, &OpticalDev::SigSetWaveLen);
+    connect(dataPage, &DataWidget::SigSetAverage, worker, &OpticalDev::SigSetAverage);
+
+    // What failed, said on the status line.
+    QLabel *status = form->label_msg;
+    connect(dataPage, &DataWidget::SigShowMessage, status, &QLabel::setText);
+    connect(form->pageMeasure, &MeasureWidget::SigShowMessage, status, &QLabel::setText);
+    connect(form->pageViewFile, &viewFileWidget::SigShowMessage, status, &QLabel::setText);
 }
 
 void MainWidget::SetTexts()
@@ -318,7 +349,7 @@ void MainWidget::slot_grapScreen()
         return;
     const QPixmap shot = grab(QRect(QPoint(0, 0), QSize(-1, -1)));
     if (!shot.save(path))
-        statusline::Show(tr("截图未保存：无法写入 %1").arg(QDir::toNativeSeparators(path)));
+        form->label_msg->setText(tr("截图未保存：无法写入 %1").arg(QDir::toNativeSeparators(path)));
 }
 
 void MainWidget::slot_quit() { QCoreApplication::quit(); }

@@ -3,6 +3,9 @@
 // and the status line. It owns the application's one device worker and its thread,
 // registers both with the device manager, refreshes the measurement page every 50 ms and
 // drops the selected meter after three failed liveness checks in a row (one per 31 ticks).
+// It is the one place that wires the windows: the pages and cards only emit their own
+// signals, and ConnectPages connects them to the worker, to each other and to the status
+// line (label_msg).
 #pragma once
 
 #include <QPoint>
@@ -71,6 +74,7 @@ protected:
 #endif
 
 private:
+    void ConnectPages();
     void SetTexts();
     void BuildFileMenu();
     void FitToScreen();

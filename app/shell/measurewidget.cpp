@@ -1,8 +1,8 @@
 #include "measurewidget.h"
 
 #include "devmanage.h"
+#include "metersource.h"
 #include "plotthin.h"
-#include "statusline.h"
 #include "ui_measurewidget.h"
 
 #include "qcustomplot.h"
@@ -17,7 +17,7 @@
 #include <algorithm>
 
 MeasureWidget::MeasureWidget(QWidget *parent)
-    : MeasureWidget(std::make_unique<recorder::MeterSource>(), std::make_unique<recorder::DiskSink>(), parent)
+    : MeasureWidget(std::make_unique<MeterSource>(), std::make_unique<recorder::DiskSink>(), parent)
 {
 }
 
@@ -127,12 +127,12 @@ void MeasureWidget::RescaleToData()
 void MeasureWidget::ReportWrites()
 {
     if (core_->WriteFailing()) {
-        statusline::Show(tr("测量数据未保存（%1个样本待写入）：%2")
+        emit SigShowMessage(tr("测量数据未保存（%1个样本待写入）：%2")
                              .arg(core_->Pending())
                              .arg(core_->LastError()));
         reportedFailure_ = true;
     } else if (reportedFailure_ && core_->Pending() < recorder::kWriteEvery) {
-        statusline::Show(tr("测量数据已重新写入文件%1").arg(QDir::toNativeSeparators(core_->LastPath())));
+        emit SigShowMessage(tr("测量数据已重新写入文件%1").arg(QDir::toNativeSeparators(core_->LastPath())));
         reportedFailure_ = false;
     }
 }

@@ -38,6 +38,10 @@ public:
     const recorder::Recorder &Core() const { return *core_; }
     QTimer *SampleTimer() const { return sampleTimer; }
 
+signals:
+    // Rows not being written, and their recovery, in words for the status line.
+    void SigShowMessage(const QString &text);
+
 public slots:
     void slot_UpdateData();
     void plot_mousePress(QMouseEvent *event);

@@ -1,28 +1,11 @@
 #include "plottools.h"
 
+#include "plotstyle.h"
 #include "qcustomplot.h"
 
 #include <QMouseEvent>
 
 namespace plottools {
-
-namespace {
-const QColor kAxisColor(180, 180, 180);
-
-void StyleAxis(QCPAxis *axis)
-{
-    const QPen pen(kAxisColor);
-    axis->setBasePen(pen);
-    axis->setTickPen(pen);
-    axis->setSubTickPen(pen);
-    axis->setTickLabelColor(kAxisColor);
-    axis->setLabelColor(kAxisColor);
-    QFont font = axis->tickLabelFont();
-    font.setPixelSize(14);
-    axis->setTickLabelFont(font);
-    axis->setSubTicks(false);
-}
-}  // namespace
 
 Plot SetUp(QCustomPlot *plot, const QString &unit)
 {
@@ -30,7 +13,7 @@ Plot SetUp(QCustomPlot *plot, const QString &unit)
     p.plot = plot;
     plot->setInteractions(QCP::iRangeDrag);
     plot->setSelectionRectMode(QCP::srmNone);
-    plot->setBackground(QColor(29, 30, 34));
+    plotstyle::DarkBackground(plot);
     // Millions of points: no antialiasing, adaptive sampling stays on (the default).
     plot->setNotAntialiasedElements(QCP::aeAll);
     plot->setNoAntialiasingOnDrag(true);
@@ -40,8 +23,8 @@ Plot SetUp(QCustomPlot *plot, const QString &unit)
     ticker->setDateTimeSpec(Qt::LocalTime);
     ticker->setTickCount(6);
     plot->xAxis->setTicker(ticker);
-    StyleAxis(plot->xAxis);
-    StyleAxis(plot->yAxis);
+    plotstyle::CurveAxis(plot->xAxis);
+    plotstyle::CurveAxis(plot->yAxis);
     plot->xAxis->grid()->setVisible(false);
     plot->xAxis->setRange(0, 60);
     plot->yAxis->setRange(0, 65535);

@@ -1,7 +1,6 @@
 #include "viewfilewidget.h"
 
 #include "datafile.h"
-#include "statusline.h"
 #include "ui_viewfilewidget.h"
 
 #include "qcustomplot.h"
@@ -155,7 +154,7 @@ void viewFileWidget::LoadFinished()
     const datafile::ReadOutcome &out = job->outcome;
     if (out.status != datafile::ReadStatus::Ok) {
         if (out.status == datafile::ReadStatus::ReadError) {
-            statusline::Show(tr("无法读取文件%1：%2").arg(job->Path(), out.error));
+            emit SigShowMessage(tr("无法读取文件%1：%2").arg(job->Path(), out.error));
         }
         emit SigFileNotShown(job->Path());
         return;
@@ -179,7 +178,7 @@ void viewFileWidget::LoadFinished()
     }
     ui->widget_plot->replot(QCustomPlot::rpQueuedReplot);
     if (out.skippedLines > 0) {
-        statusline::Show(tr("文件%1中有%2行过长，已跳过").arg(job->Path()).arg(out.skippedLines));
+        emit SigShowMessage(tr("文件%1中有%2行过长，已跳过").arg(job->Path()).arg(out.skippedLines));
     }
     emit SigFileShown(job->Path());
 }

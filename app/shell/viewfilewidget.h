@@ -47,6 +47,8 @@ signals:
     void SigFileShown(const QString &path);
     // Reading ended without showing anything (cannot open, read error, cancelled).
     void SigFileNotShown(const QString &path);
+    // A file that could not be read, or lines skipped, in words for the status line.
+    void SigShowMessage(const QString &text);
 
 public slots:
     void slot_plotMousePress(QMouseEvent *event);

@@ -2,9 +2,10 @@
 // the meter's rate (5 new samples per tick = 100 samples/s):
 //   numeric page   RefreshData
 //   pointer page   RefreshData, and the dial's paint at 800 x 480
-//   curve page     a sample run of N points: copy out of the store, UpdateData (graph,
-//                  rescale) and the replot, with the graph fed whole every tick and fed
-//                  only what slid in
+//   curve page     a sample run of N points: the copy out of the store (the whole window,
+//                  as the statistics read gives it, or only the samples after the curve's
+//                  cursor, as RefreshData reads them), RefreshData (graph, rescale) and
+//                  the replot
 // Usage: bench_measure_page [window=100000] [ticks=400]   (QT_QPA_PLATFORM=offscreen)
 #include "curvedata.h"
 #include "datawidget.h"
@@ -99,7 +100,6 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
               bool antialiased)
 {
     CurveData *curve = page.CurveView();
-    curve->SetIncrementalUpdates(incremental);
     curve->Graph()->setAntialiased(antialiased);
     page.findChild<QPushButton *>(QStringLiteral("pbCurve"))->click();
     // A sample window of `window` points, filled before measuring.
@@ -123,7 +123,13 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
     for (int i = 0; i < ticks; ++i) {
         Feed(rec, 5);
         t.start();
-        m->GetSelStatistics(&current, totals, &times, &values, &valid, &block);
+        if (incremental) {
+            WindowPart part;
+            m->GetSelStatisticsAfter(&current, totals, curve->Cursor(m->GetSelUnit()), &times,
+                                     &values, &part, &block);
+        } else {
+            m->GetSelStatistics(&current, totals, &times, &values, &valid, &block);
+        }
         copy.Add(t.nsecsElapsed());
         t.start();
         page.RefreshData();  // its own copy out of the store + both run views
@@ -134,7 +140,8 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
         replot.Add(t.nsecsElapsed());
     }
     char label[96];
-    const char *mode = incremental ? (antialiased ? "slide, aa" : "slide") : "whole, aa";
+    const char *mode = incremental ? (antialiased ? "after cursor, aa" : "after cursor")
+                                   : "whole window, aa";
     std::snprintf(label, sizeof label, "curve %d pts, %s: copy out", window, mode);
     Report(label, copy);
     std::snprintf(label, sizeof label, "curve %d pts, %s: RefreshData", window, mode);

@@ -7,7 +7,6 @@
 #include "navigationbar.h"
 #include "opticaldev.h"
 #include "scannedwidget.h"
-#include "ui_mainwidget.h"
 
 #include <QPushButton>
 #include <QStackedWidget>
@@ -53,7 +52,7 @@ void AddDeviceSteps(std::vector<Step> &steps)
         return true;
     }, {}});
     steps.push_back({"03-help-page", [](Context &c) {
-        c.window->Form()->pbHelp->click();
+        c.window->findChild<QPushButton *>(QStringLiteral("pbHelp"))->click();
         return true;
     }, {}});
 }

@@ -5,7 +5,6 @@
 #include "devmanage.h"
 #include "mainwidget.h"
 #include "measurewidget.h"
-#include "ui_mainwidget.h"
 #include "viewfilewidget.h"
 
 #include <QDir>
@@ -31,7 +30,7 @@ void AddFileSteps(std::vector<Step> &steps)
             return false;
         QDir(RecordingDir()).removeRecursively();
         QDir().mkpath(RecordingDir());
-        c.window->Form()->pbMear->click();
+        c.window->findChild<QPushButton *>(QStringLiteral("pbMear"))->click();
         auto *page = Find<MeasureWidget>(c.window, "pageMeasure");
         Find<QLineEdit>(page, "leDir")->setText(RecordingDir());
         Find<QPushButton>(page, "pbSetRun")->click();
@@ -47,7 +46,7 @@ void AddFileSteps(std::vector<Step> &steps)
         const QString file = QDir(RecordingDir()).absoluteFilePath(QStringLiteral("sample.csv"));
         if (!QFileInfo::exists(file))
             return false;
-        c.window->Form()->pushButton_viewFile->click();
+        c.window->findChild<QPushButton *>(QStringLiteral("pushButton_viewFile"))->click();
         auto *page = Find<viewFileWidget>(c.window, "pageViewFile");
         page->OpenFile(file);
         return WaitUntil([&] { return Find<QWidget>(page, "widget_loading")->isHidden(); }, 10000);

@@ -239,8 +239,9 @@ TESSIVAR_API int setSpecParam(int id, const void *data, int len);
  * 0, -1, -2, -3. */
 TESSIVAR_API int saveDetParam(int id);
 
-/* mode 2: the meter presents its stored files as a USB drive (0x0011); any other
- * mode: back to normal (0x0012). 0, -1, -2, -3. */
+/* mode TESSIVAR_DISK_MODE_DRIVE: the meter presents its stored files as a USB drive
+ * (0x0011); any other mode: back to normal (0x0012). 0, -1, -2, -3. */
+#define TESSIVAR_DISK_MODE_DRIVE 2
 TESSIVAR_API int setDevInDiskMode(int id, int mode);
 
 #ifdef __cplusplus

@@ -4,7 +4,6 @@
 
 #include "datafile.h"
 #include "measurewidget.h"
-#include "statusline.h"
 #include "ui_mainwidget.h"
 #include "viewfilewidget.h"
 
@@ -185,10 +184,11 @@ TEST_F(Recorder, WritesThatFailAreReportedAndNothingIsLost)
     Find<QLineEdit>(page, "leDir")->setText(tmp.filePath("file/data"));
     Click(run);
     Ticks(100);
-    EXPECT_TRUE(statusline::Text().contains("测量数据未保存")) << statusline::Text().toStdString();
+    const auto status = [this] { return Find<QLabel>(window, "label_msg")->text(); };
+    EXPECT_TRUE(status().contains("测量数据未保存")) << status().toStdString();
     Click(run);  // a stop that cannot write keeps the rows and says so
     EXPECT_GE(page->Core().Pending(), 100);
-    EXPECT_TRUE(statusline::Text().contains("测量数据未保存"));
+    EXPECT_TRUE(status().contains("测量数据未保存"));
 }
 
 TEST_F(Recorder, NoMeterSelectedStartsNothing)

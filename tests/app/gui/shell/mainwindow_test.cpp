@@ -4,7 +4,6 @@
 
 #include "devconnwidget.h"
 #include "navigationbar.h"
-#include "statusline.h"
 #include "ui_mainwidget.h"
 
 #include <QElapsedTimer>
@@ -129,7 +128,7 @@ TEST_F(MainWindow, ScreenshotIsSavedAndLoadsWithTheWindowsSize)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
     AnswerFileDialog(dir.filePath("no/such/folder/shot.png"));
     window->slot_grapScreen();
-    EXPECT_TRUE(statusline::Text().contains("截图未保存"));
+    EXPECT_TRUE(Find<QLabel>(window, "label_msg")->text().contains("截图未保存"));
 }
 
 TEST_F(MainWindow, TitleBarDragsANormalWindowButNotAMaximisedOne)

@@ -34,6 +34,7 @@ protected:
     {
         PageTest::SetUp();
         page = std::make_unique<DataWidget>();
+        ListenTo(page.get());
         page->resize(1180, 680);
         page->show();
         combo = Find<QComboBox>(page.get(), "comboBox_powerRange");

@@ -1,5 +1,5 @@
 // A measurement page on its own, fed by hand: a record in the device manager filled with
-// chosen samples, and a stand-in main window that owns the status line (label_msg).
+// chosen samples, and a status label that shows what the page says (SigShowMessage).
 #pragma once
 
 #include "gui_fixture.h"
@@ -22,10 +22,7 @@ class PageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        host = std::make_unique<QWidget>();
-        statusLabel = new QLabel(host.get());
-        statusLabel->setObjectName(QStringLiteral("label_msg"));
-        manager->SetMainWidget(host.get());
+        statusLabel = std::make_unique<QLabel>();
         record = manager->AddDevRecord(kFakeId, "OPM-T", "DET-T", "HS-1", "PS-1", "1.0");
         ASSERT_TRUE(record);
         manager->SetSelDev(kFakeId);
@@ -34,8 +31,7 @@ protected:
     {
         manager->SetSelDev(-1);
         manager->RemoveDev(kFakeId);
-        manager->SetMainWidget(nullptr);
-        host.reset();
+        statusLabel.reset();
     }
     // One sample of `nanowatts`, 10 ms after the previous one.
     void Feed(double nanowatts)
@@ -43,6 +39,12 @@ protected:
         timeMs += 10;
         const PowerData sample{timeMs, nanowatts};
         record->AddSamples(&sample, 1);
+    }
+    // The page's status texts into statusLabel, as the main window shows them.
+    template <class Page>
+    void ListenTo(Page *page)
+    {
+        QObject::connect(page, &Page::SigShowMessage, statusLabel.get(), &QLabel::setText);
     }
     QString Unit() const { return manager->GetSelUnit(); }
     double FullScale() const
@@ -54,8 +56,7 @@ protected:
 
     DevManage *manager = DevManage::Instance();
     DeviceRecordPtr record;
-    std::unique_ptr<QWidget> host;
-    QLabel *statusLabel = nullptr;
+    std::unique_ptr<QLabel> statusLabel;
     qint64 timeMs = 1765000000000;
 };
 

@@ -252,6 +252,7 @@ protected:
     {
         PageTest::SetUp();
         page = std::make_unique<DataWidget>();
+        ListenTo(page.get());
         page->resize(1180, 680);
         page->show();
         stat = page->StatisticView();

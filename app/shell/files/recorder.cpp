@@ -1,11 +1,8 @@
 #include "recorder.h"
 
-#include "devmanage.h"
-
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -66,30 +63,7 @@ QString ChooseMultiFile(const QVector<CsvFile> &files)
     }
 }
 
-// ---- real seams ---------------------------------------------------------------------
-
-namespace {
-qint64 SteadyNowMs()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
-}  // namespace
-
-MeterSource::MeterSource() : steadyBase_(SteadyNowMs()) {}
-qint64 MeterSource::NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
-qint64 MeterSource::SteadyMs() { return SteadyNowMs() - steadyBase_; }
-double MeterSource::LatestPowerNw() { return double(DevManage::Instance()->GetSelLatestRaw()); }
-datafile::HeaderInfo MeterSource::Identity()
-{
-    datafile::HeaderInfo info;
-    datafile::FillIdentity(DevManage::Instance()->GetSelDev(), &info);
-    return info;
-}
+// ---- the real file system ---------------------------------------------------------
 
 bool DiskSink::MakePath(const QString &dir) { return QDir().mkpath(dir); }
 

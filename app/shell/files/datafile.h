@@ -59,10 +59,6 @@ struct HeaderInfo {
     QString unit = QStringLiteral("nw");
 };
 
-// Identity of a meter as the header wants it (fills devName .. average of `info`).
-// Without a record for `devId` the four texts are empty and both numbers 0.
-void FillIdentity(int devId, HeaderInfo *info);
-
 // Lines 1 to 19 of `variant`, each ended by LF.
 QString Header(Variant variant, const HeaderInfo &info);
 

@@ -82,19 +82,6 @@ public:
     virtual bool Append(const QString &path, const QByteArray &bytes, QString *error) = 0;
 };
 
-// The real clock and meter: QDateTime, QElapsedTimer and the device manager's selection.
-class MeterSource : public Source {
-public:
-    MeterSource();
-    qint64 NowMs() override;
-    qint64 SteadyMs() override;
-    double LatestPowerNw() override;
-    datafile::HeaderInfo Identity() override;
-
-private:
-    qint64 steadyBase_;
-};
-
 // The real file system.
 class DiskSink : public Sink {
 public:
