@@ -30,6 +30,8 @@ struct Interrupted {};
 constexpr int kProbeAttached = TESSIVAR_DETECTOR_ATTACHED;  // as getDetectorState reports it
 // A query that times out once under load is asked again this often before it fails.
 constexpr int kQueryAttempts = 3;
+// The most records the library holds per meter, so the most one getData hands out.
+constexpr int kLibraryQueueRecords = 401;
 
 // What a failed command (0x.... with a reply expected to be empty) means.
 std::string describeCommand(int code);

@@ -1,5 +1,6 @@
 // info, set and zero: a meter's identity, calibration and settings.
 #include <cmath>
+#include <iterator>
 
 #include "cli_common.h"
 #include "format.h"
@@ -14,14 +15,18 @@ namespace {
 // reaches the probe. The spectral coefficient (at most 1) is left out, which only lowers
 // the limit. Nothing when the calibration cannot be read.
 std::optional<double> darkLimitNw(int id) {
-    uint16_t base[TESSIVAR_BASE_PARAM_SIZE / 2] = {};
+    // The base record's words: start nm, end nm, ADC low, ADC high. The range record:
+    // a (k, b) pair of doubles per range.
+    constexpr int kAdcLowWord = 2;
+    constexpr int kRanges = TESSIVAR_LEV_PARAM_SIZE / (2 * sizeof(double));
+    uint16_t base[TESSIVAR_BASE_PARAM_SIZE / sizeof(uint16_t)] = {};
     if (getBaseParam(id, base, TESSIVAR_BASE_PARAM_SIZE) != TESSIVAR_BASE_PARAM_SIZE) return std::nullopt;
-    double level[TESSIVAR_LEV_PARAM_SIZE / 8] = {};
+    double level[TESSIVAR_LEV_PARAM_SIZE / sizeof(double)] = {};
     if (getLevParam(id, level, TESSIVAR_LEV_PARAM_SIZE) != TESSIVAR_LEV_PARAM_SIZE) return std::nullopt;
-    const double adcLow = base[2];
+    const double adcLow = base[kAdcLowWord];
     std::optional<double> limit;
     double bestK = 0.0;
-    for (int r = 0; r < TESSIVAR_LEV_PARAM_SIZE / 16; ++r) {
+    for (int r = 0; r < kRanges; ++r) {
         const double k = level[2 * r], b = level[2 * r + 1];
         if (!std::isfinite(k) || !std::isfinite(b) || k <= bestK) continue;
         bestK = k;
@@ -110,15 +115,19 @@ int cmdZero(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     // The offset is taken from the latest sample, so fresh samples must be flowing:
     // without them the library would store a stale or zero value.
     meter.startStreaming();
+    // The zero is judged on up to kWanted fresh samples, or on at least kEnough of them
+    // when no more come within kWait.
+    constexpr size_t kWanted = 10, kEnough = 3;
+    constexpr std::chrono::seconds kWait{2};
     std::vector<double> fresh;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (fresh.size() < 10) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (fresh.size() < kWanted) {
         PowerData rec[64];
-        const int n = getData(id, rec, 64);
+        const int n = getData(id, rec, static_cast<int>(std::size(rec)));
         for (int i = 0; i < n; ++i) fresh.push_back(rec[i].power + storedOffset);
         if (n > 0) continue;
         if (std::chrono::steady_clock::now() >= deadline) {
-            if (fresh.size() >= 3) break;
+            if (fresh.size() >= kEnough) break;
             throw Failure("Meter " + std::to_string(id) +
                           " delivers no readings; zero compensation needs a current reading.");
         }

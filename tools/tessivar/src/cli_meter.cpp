@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "cli_common.h"
@@ -135,7 +136,7 @@ OpenMeter::OpenMeter(int id, LibrarySession& lib, const CliEnvironment& env) : i
 void OpenMeter::startStreaming() {
     // Records left over from earlier use are not part of this run.
     PowerData stale[64];
-    while (getData(id_, stale, 64) > 0) {
+    while (getData(id_, stale, static_cast<int>(std::size(stale))) > 0) {
     }
     // A start whose acknowledgement is late under load is sent again (the meter
     // ignores a start while it streams).
@@ -249,7 +250,9 @@ int spectralEntries(int id) {
     if (bytes == 0) return 0;
     if (bytes > 0) return bytes / TESSIVAR_SPEC_ENTRY_SIZE;
     // -4: a table is there (the null buffer was refused); its size is the size it needs.
-    std::vector<unsigned char> buf(6 * 1100);
+    // Room for 1100 entries; a larger table counts as none.
+    constexpr int kTableRoom = 1100;
+    std::vector<unsigned char> buf(TESSIVAR_SPEC_ENTRY_SIZE * kTableRoom);
     const int got = getSpecParam(id, buf.data(), static_cast<int>(buf.size()));
     return got > 0 ? got / TESSIVAR_SPEC_ENTRY_SIZE : 0;
 }

@@ -12,12 +12,17 @@
 namespace tessivar::cli::detail {
 namespace {
 
+// How often a stream asks whether the probe is still attached.
+constexpr std::chrono::milliseconds kProbeCheckInterval{2000};
+// How often a text output is flushed while a stream runs.
+constexpr std::chrono::milliseconds kFlushInterval{200};
+
 class LibrarySource : public SampleSource {
 public:
     explicit LibrarySource(int id) : id_(id) {}
     int fetch(Sample* out, int capacity) override {
-        PowerData records[401];
-        const int n = getData(id_, records, std::min(capacity, 401));
+        PowerData records[kLibraryQueueRecords];
+        const int n = getData(id_, records, std::min(capacity, kLibraryQueueRecords));
         for (int i = 0; i < n; ++i) out[i] = Sample{records[i].time, records[i].power};
         return n;
     }
@@ -44,7 +49,7 @@ public:
         for (size_t i = 0; i < count; ++i) text += row_(samples[i], utcOffset_);
         os_.write(text.data(), static_cast<std::streamsize>(text.size()));
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastFlush_ > std::chrono::milliseconds(200)) {
+        if (now - lastFlush_ > kFlushInterval) {
             os_.flush();
             lastFlush_ = now;
         }
@@ -147,7 +152,7 @@ StreamOutcome streamInto(OpenMeter& meter, SampleSink& sink, const StreamConfig&
             warn(env, "the probe of " + meterName(id) + " is attached again.");
     };
     StreamConfig withProbe = config;
-    withProbe.probeCheckInterval = std::chrono::milliseconds(2000);
+    withProbe.probeCheckInterval = kProbeCheckInterval;
     meter.startStreaming();
     StreamOutcome outcome = runStream(source, sink, withProbe, stop, progress, probe);
     meter.stopStreaming();
