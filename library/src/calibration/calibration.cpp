@@ -32,8 +32,8 @@ bool ParseBaseParam(const uint8_t* payload, int len, BaseParam* out) {
 bool ParseLevelTable(const uint8_t* payload, int len, LevelTable* out) {
   if (!payload || len != kLevelRecordSize) return false;
   for (int r = 0; r < kRangeCount; ++r) {
-    (*out)[r].k = Load<double>(payload + 16 * r);
-    (*out)[r].b = Load<double>(payload + 16 * r + 8);
+    (*out)[r].k = Load<double>(payload + kLevelPairSize * r);
+    (*out)[r].b = Load<double>(payload + kLevelPairSize * r + sizeof(double));
   }
   return true;
 }

@@ -27,7 +27,8 @@ struct LevelPair {
   double b = 0;
 };
 constexpr int kRangeCount = 8;
-constexpr int kLevelRecordSize = 128;
+constexpr int kLevelPairSize = 16;  // k, then b: little-endian doubles
+constexpr int kLevelRecordSize = kRangeCount * kLevelPairSize;
 using LevelTable = std::array<LevelPair, kRangeCount>;  // range 1 first
 
 // Spectral table: wavelengths in nm with their relative coefficients, in received order.

@@ -22,7 +22,23 @@ constexpr int kRecvErrorSpacingMs = 100;
 constexpr int kInitLimitMs = 2000;
 constexpr int kStartDelayMs = 100;
 constexpr std::size_t kPowerQueueCap = 400;  // more than this and the oldest goes first: at most 401
-constexpr uint8_t kAllInitFlags = 0x3F;
+// Stop request at the end of the loop: how long it waits for the meter's answer.
+constexpr int kFinalStopTimeoutMs = 20;
+// How long StopAndWait waits for the loop before it waits without a limit.
+constexpr unsigned long kLoopEndWaitMs = 300;
+// The meter's clock record counts years from 2000.
+constexpr int kClockYearBase = 2000;
+
+// initFlags_: one bit per reply of the start-up sequence. The meter is ready (isInited)
+// once every one has come; a calibration record that does not parse leaves its bit clear.
+constexpr uint8_t kInitClockSet = 0x01;         // CmdSetTime acknowledged
+constexpr uint8_t kInitBaseRecord = 0x02;       // wavelength range, ADC thresholds
+constexpr uint8_t kInitLevelTable = 0x04;       // per-range calibration pairs
+constexpr uint8_t kInitSpectralTable = 0x08;    // spectral coefficients
+constexpr uint8_t kInitProbeOffset = 0x10;      // the zero offset the meter stores
+constexpr uint8_t kInitCalibrationDate = 0x20;
+constexpr uint8_t kAllInitFlags = kInitClockSet | kInitBaseRecord | kInitLevelTable |
+                                  kInitSpectralTable | kInitProbeOffset | kInitCalibrationDate;
 
 QByteArray MakeFrame(uint16_t code, const void* data, int len) {
   QByteArray frame(frame::kRequestOverhead + (len > 0 ? len : 0), '\0');
@@ -32,8 +48,9 @@ QByteArray MakeFrame(uint16_t code, const void* data, int len) {
 }
 
 uint16_t FrameCode(const QByteArray& frame) {
-  return frame.size() >= 4 ? frame::ReadU16(reinterpret_cast<const uint8_t*>(frame.constData()) + 2)
-                           : 0;
+  return frame.size() >= frame::kCodeOffset + 2
+             ? frame::ReadU16(reinterpret_cast<const uint8_t*>(frame.constData()) + frame::kCodeOffset)
+             : 0;
 }
 
 }  // namespace
@@ -52,7 +69,7 @@ void DevThread::StopAndWait() {
   // The loop ends within one read time-out plus the final stop exchange. Never let the
   // USB handle go while the loop may still use it: if the first 300 ms were not enough
   // (a write blocked up to its bounded time-out), keep waiting.
-  if (!wait(300)) wait();
+  if (!wait(kLoopEndWaitMs)) wait();
   std::lock_guard<std::mutex> ended(loopMutex_);
 }
 
@@ -163,8 +180,8 @@ void DevThread::CopyBaseParam(uint8_t out[kBaseParamExportSize]) const {
 void DevThread::CopyLevelRecord(uint8_t out[kLevelRecordSize]) const {
   std::lock_guard<std::mutex> lock(calMutex_);
   for (int r = 0; r < kRangeCount; ++r) {
-    std::memcpy(out + 16 * r, &levels_[r].k, 8);
-    std::memcpy(out + 16 * r + 8, &levels_[r].b, 8);
+    std::memcpy(out + kLevelPairSize * r, &levels_[r].k, sizeof(double));
+    std::memcpy(out + kLevelPairSize * r + sizeof(double), &levels_[r].b, sizeof(double));
   }
 }
 
@@ -261,7 +278,7 @@ void DevThread::run() {
   const QByteArray stop = MakeFrame(CmdStopTransfer, nullptr, 0);
   uint8_t discard[64];
   usb_->WriteRead(reinterpret_cast<const uint8_t*>(stop.constData()), stop.size(), discard,
-                  sizeof discard, 20);
+                  sizeof discard, kFinalStopTimeoutMs);
   initFlags_ = 0;
   inited_.store(false);
   {
@@ -282,9 +299,9 @@ void DevThread::QueueInitSequence() {
   const QDate d = now.date();
   const QTime t = now.time();
   const uint16_t clockRecord[7] = {
-      static_cast<uint16_t>(d.year() - 2000), static_cast<uint16_t>(d.month()),
-      static_cast<uint16_t>(d.day()),         static_cast<uint16_t>(d.dayOfWeek()),
-      static_cast<uint16_t>(t.hour()),        static_cast<uint16_t>(t.minute()),
+      static_cast<uint16_t>(d.year() - kClockYearBase), static_cast<uint16_t>(d.month()),
+      static_cast<uint16_t>(d.day()), static_cast<uint16_t>(d.dayOfWeek()),
+      static_cast<uint16_t>(t.hour()), static_cast<uint16_t>(t.minute()),
       static_cast<uint16_t>(t.second())};
   QueueRequest(CmdSetTime, clockRecord, sizeof clockRecord);
   log::Info(QString::fromUtf8("更新仪器时间: %1").arg(now.toString(QStringLiteral("yy-MM-dd ddd hh:mm:ss"))),
@@ -343,8 +360,8 @@ void DevThread::AnalyzeFrame(const uint8_t* frame, int size) {
     log::Warn(QStringLiteral("Analayze error ... %1, %2").arg(verdict).arg(log::HexDump(frame, size)), id_);
     return;
   }
-  const uint16_t code = frame::ReadU16(frame + 2);
-  const int len = frame::ReadU16(frame + 6);
+  const uint16_t code = frame::ReadU16(frame + frame::kCodeOffset);
+  const int len = frame::ReadU16(frame + frame::kReplyLengthOffset);
   const uint8_t* payload = frame + frame::kReplyPayloadOffset;
   if (code == CmdPowerData) {
     AddPowerData(payload, len);
@@ -368,7 +385,7 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
   switch (code) {
     case CmdSetTime:
       log::Info(QString::fromUtf8("更新仪器时间成功"), id_);
-      initFlags_ |= 0x01;
+      initFlags_ |= kInitClockSet;
       return true;
     case CmdGetBaseParam: {
       BaseParam base;
@@ -382,7 +399,7 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
         baseSet_ = true;
       }
       log::Info(BaseParamLogText(base), id_);
-      initFlags_ |= 0x02;
+      initFlags_ |= kInitBaseRecord;
       return true;
     }
     case CmdGetLevParam: {
@@ -396,7 +413,7 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
         levels_ = levels;
       }
       log::Info(LevelTableLogText(levels), id_);
-      initFlags_ |= 0x04;
+      initFlags_ |= kInitLevelTable;
       return true;
     }
     case CmdGetSpecParam: {
@@ -411,26 +428,26 @@ bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len) 
         spec_ = std::move(spectral);
       }
       log::Info(QString::fromUtf8("获取探头光谱校准参数信息成功, 光谱数: %1").arg(n), id_);
-      initFlags_ |= 0x08;
+      initFlags_ |= kInitSpectralTable;
       return true;
     }
     case CmdGetProbeOffset: {
       // A reply shorter than a double carries no usable offset: the bit still counts
       // (the meter answered), the stored offset stays as it was.
-      if (len >= 8) {
-        double offset;
-        std::memcpy(&offset, payload, 8);
+      double offset;
+      if (len >= static_cast<int>(sizeof offset)) {
+        std::memcpy(&offset, payload, sizeof offset);
         std::lock_guard<std::mutex> lock(calMutex_);
         probeOffset_ = offset;
       }
-      initFlags_ |= 0x10;
+      initFlags_ |= kInitProbeOffset;
       return true;
     }
     case CmdGetCalibrationDate: {
       std::lock_guard<std::mutex> lock(calMutex_);
       std::memset(calibrationDate_, 0, sizeof calibrationDate_);
       std::memcpy(calibrationDate_, payload, static_cast<std::size_t>(qBound(0, len, kCalibrationDateSize)));
-      initFlags_ |= 0x20;
+      initFlags_ |= kInitCalibrationDate;
       return true;
     }
     default:

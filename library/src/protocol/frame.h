@@ -14,6 +14,12 @@ constexpr uint16_t kRequestHeader = 0xAA55;  // bytes 55 AA on the wire
 constexpr uint16_t kReplyHeader = 0x55AA;    // bytes AA 55 on the wire
 constexpr int kRequestOverhead = 8;
 constexpr int kReplyOverhead = 10;
+// Byte offsets of the fields; the code sits at the same place in both directions.
+constexpr int kCodeOffset = 2;
+constexpr int kRequestLengthOffset = 4;
+constexpr int kRequestPayloadOffset = 6;
+constexpr int kReplyStatusOffset = 4;
+constexpr int kReplyLengthOffset = 6;
 constexpr int kReplyPayloadOffset = 8;
 // A header announcing a longer frame than this is treated as corrupt.
 constexpr int kMaxExpectedLength = 8192;

@@ -4,8 +4,8 @@
 
 namespace tessivar {
 
-int PortIdFromPorts(const uint8_t ports[10], int count) {
-  if (count <= 4) {
+int PortIdFromPorts(const uint8_t ports[kMaxPortNumbers], int count) {
+  if (count <= kPackedPortNumbers) {
     const uint32_t packed = (uint32_t{ports[0]} << 24) | (uint32_t{ports[1]} << 16) |
                             (uint32_t{ports[2]} << 8) | uint32_t{ports[3]};
     // Negate in unsigned arithmetic: a first port of 128 or more gives a negative
@@ -14,7 +14,7 @@ int PortIdFromPorts(const uint8_t ports[10], int count) {
                                             : static_cast<int>(packed);
   }
   std::string digits;
-  for (int i = 0; i < count && i < 10; ++i) digits += std::to_string(ports[i]);
+  for (int i = 0; i < count && i < kMaxPortNumbers; ++i) digits += std::to_string(ports[i]);
   long long value = 0;
   for (char c : digits) {
     value = value * 10 + (c - '0');

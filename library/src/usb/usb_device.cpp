@@ -51,7 +51,7 @@ void ShutdownUsb() {
 }
 
 int PortId(libusb_device* device) {
-  uint8_t ports[10] = {};
+  uint8_t ports[kMaxPortNumbers] = {};
   const int n = libusb_get_port_numbers(device, ports, sizeof ports);
   return PortIdFromPorts(ports, n);
 }

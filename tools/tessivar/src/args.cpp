@@ -12,42 +12,18 @@ namespace {
 struct CommandInfo {
     Command command;
     const char* name;
-    bool takesId;
 };
 
 constexpr CommandInfo kCommands[] = {
-    {Command::Scan, "scan", false},  {Command::Info, "info", true},
-    {Command::Read, "read", true},   {Command::Stream, "stream", true},
-    {Command::Set, "set", true},     {Command::Zero, "zero", true},
-    {Command::Help, "help", false},
+    {Command::Scan, "scan"}, {Command::Info, "info"}, {Command::Read, "read"},
+    {Command::Stream, "stream"}, {Command::Set, "set"}, {Command::Zero, "zero"},
+    {Command::Help, "help"},
 };
 
 const CommandInfo* findCommand(const std::string& name) {
     for (const auto& c : kCommands)
         if (name == c.name) return &c;
     return nullptr;
-}
-
-// Which options a command accepts (beyond --help and --log-dir).
-struct Allowed {
-    bool wavelength = false, average = false, count = false, duration = false,
-         format = false, output = false, force = false;
-};
-
-Allowed allowedFor(Command c) {
-    Allowed a;
-    switch (c) {
-    case Command::Scan:
-    case Command::Info: a.format = true; break;
-    case Command::Read: a.wavelength = a.average = a.count = a.format = true; break;
-    case Command::Stream:
-        a.wavelength = a.average = a.count = a.duration = a.format = a.output = true;
-        break;
-    case Command::Set: a.wavelength = a.average = true; break;
-    case Command::Zero: a.force = true; break;
-    default: break;
-    }
-    return a;
 }
 
 // An id, a head serial or a port path: letters, digits and a few separators, not
@@ -83,12 +59,326 @@ bool parsePositiveReal(const std::string& text, double& out) {
     return true;
 }
 
-ParseResult failFor(std::optional<Command> command, std::string message) {
-    ParseResult r;
-    r.ok = false;
-    r.error = std::move(message);
-    r.command = command;
-    return r;
+// A usage error: ends the parse; parseArgs turns it into the failed ParseResult.
+struct UsageError {
+    std::string message;
+};
+
+// A command's own option: its long name and, for all but --force, its value.
+struct CommandOption {
+    std::string name;
+    std::string value;
+};
+
+// The values of the options several commands share; a malformed one is a usage error.
+int wavelengthValue(const std::string& value) {
+    long long whole = 0;
+    if (!parseWhole(value, 1, 65535, whole))
+        throw UsageError{"invalid wavelength '" + value + "' (expected whole nanometres, 1 to 65535)"};
+    return static_cast<int>(whole);
+}
+
+int averageValue(const std::string& value) {
+    long long whole = 0;
+    if (!parseWhole(value, 1, 65535, whole))
+        throw UsageError{"invalid averaging '" + value + "' (expected a whole number, 1 to 65535)"};
+    return static_cast<int>(whole);
+}
+
+uint64_t countValue(const std::string& value) {
+    long long whole = 0;
+    if (!parseWhole(value, 1, std::numeric_limits<long long>::max(), whole))
+        throw UsageError{"invalid count '" + value + "' (expected a whole number of at least 1)"};
+    return static_cast<uint64_t>(whole);
+}
+
+// scan, info and read print text or JSON.
+OutputFormat textOrJson(const std::string& value) {
+    if (value == "text") return OutputFormat::Text;
+    if (value == "json") return OutputFormat::Json;
+    throw UsageError{"invalid format '" + value + "' (expected text or json)"};
+}
+
+// One pass over the arguments. The command word is the first plain argument; the common
+// options (--help, --verbose, --log-dir) are taken wherever they stand, and plain
+// arguments, before the command word as after it, are collected in `positional`.
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+    Options opt;
+    const CommandInfo* cmd = nullptr;
+    bool wantHelp = false;
+    std::vector<std::string> positional;
+
+    // The next option that is not a common one, its value already taken. Nothing at the
+    // end of the arguments, at the command word (cmd is then set) and at --version before
+    // the command word (opt.command is then Version).
+    std::optional<CommandOption> nextOption() {
+        for (; i_ < args_.size(); ++i_) {
+            const std::string& arg = args_[i_];
+            if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
+                if (arg == "--") {
+                    for (++i_; i_ < args_.size(); ++i_) positional.push_back(args_[i_]);
+                    return std::nullopt;
+                }
+                if (cmd) {
+                    positional.push_back(arg);
+                    continue;
+                }
+                cmd = findCommand(arg);
+                if (!cmd) throw UsageError{"unknown command '" + arg + "'"};
+                ++i_;
+                return std::nullopt;
+            }
+            // Negative numbers are values, not options ("-5" as an id is still rejected
+            // later with a clear message rather than as an unknown option).
+            if (std::isdigit(static_cast<unsigned char>(arg[1]))) {
+                positional.push_back(arg);
+                continue;
+            }
+            if (auto o = option(arg)) {
+                ++i_;
+                return o;
+            }
+            if (opt.command == Command::Version) return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    // An option the command does not have (or, before the command word, any command option).
+    [[noreturn]] void unknown(const CommandOption& o) const {
+        if (!cmd) throw UsageError{"option '" + o.name + "' needs a command before it"};
+        throw UsageError{"unknown option '" + o.name + "'" + where()};
+    }
+
+    // The meter, for the commands that take one.
+    void takeMeter() {
+        if (positional.empty()) return;
+        if (!plausibleMeter(positional[0]))
+            throw UsageError{"invalid meter '" + positional[0] +
+                             "' (expected an id, a head serial or a USB port such as 1-1.2, as 'tessivar scan' shows)"};
+        opt.meter = positional[0];
+        positional.erase(positional.begin());
+    }
+
+    void noMoreArguments() const {
+        if (!positional.empty()) throw UsageError{"unexpected argument '" + positional[0] + "'"};
+    }
+
+    ParseResult done() {
+        ParseResult r;
+        r.ok = true;
+        r.options = opt;
+        return r;
+    }
+
+    // COMMAND --help: the command's page.
+    ParseResult helpPage() {
+        opt.command = Command::Help;
+        opt.helpTopic = cmd->command;
+        return done();
+    }
+
+private:
+    // Handles the common options itself and returns the others (nothing for a common one).
+    std::optional<CommandOption> option(const std::string& arg) {
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                inlineValue = arg.substr(eq + 1);
+            }
+        }
+        if (name == "-h" || name == "--help") {
+            if (inlineValue) throw UsageError{"option '--help' takes no value"};
+            wantHelp = true;
+            return std::nullopt;
+        }
+        if (name == "-v" || name == "--verbose") {
+            if (inlineValue) throw UsageError{"option '--verbose' takes no value"};
+            opt.verbose = true;
+            return std::nullopt;
+        }
+        if (name == "--force") {
+            if (inlineValue) throw UsageError{"option '--force' takes no value"};
+            return CommandOption{name, std::string()};
+        }
+        if (name == "--version") {
+            if (inlineValue) throw UsageError{"option '--version' takes no value"};
+            if (!cmd) {
+                opt.command = Command::Version;
+                return std::nullopt;
+            }
+        }
+
+        // Every other option takes a value.
+        static const struct {
+            const char* shortName;
+            const char* longName;
+        } kOptions[] = {{"-w", "--wavelength"}, {"-a", "--average"}, {"-n", "--count"},
+                        {"-d", "--duration"},   {"-f", "--format"},  {"-o", "--output"},
+                        {"-L", "--log-dir"}};
+        std::string longName;
+        for (const auto& o : kOptions)
+            if (name == o.shortName || name == o.longName) longName = o.longName;
+        if (longName.empty()) throw UsageError{"unknown option '" + name + "'" + where()};
+
+        std::string value;
+        if (inlineValue) value = *inlineValue;
+        else if (i_ + 1 < args_.size()) value = args_[++i_];
+        else throw UsageError{"option '" + longName + "' needs a value"};
+
+        if (longName == "--log-dir") {
+            if (value.empty()) throw UsageError{"option '--log-dir' needs a directory"};
+            opt.logDir = value;
+            return std::nullopt;
+        }
+        return CommandOption{longName, value};
+    }
+
+    std::string where() const { return cmd ? std::string(" for '") + cmd->name + "'" : std::string(); }
+
+    const std::vector<std::string>& args_;
+    size_t i_ = 0;
+};
+
+// ---- one function per command: its options, then its arguments ----------------------
+
+ParseResult parseScan(Parser& p) {
+    while (auto o = p.nextOption()) {
+        if (o->name == "--format") p.opt.format = textOrJson(o->value);
+        else p.unknown(*o);
+    }
+    if (p.wantHelp) return p.helpPage();
+    p.noMoreArguments();
+    return p.done();
+}
+
+ParseResult parseInfo(Parser& p) {
+    while (auto o = p.nextOption()) {
+        if (o->name == "--format") p.opt.format = textOrJson(o->value);
+        else p.unknown(*o);
+    }
+    if (p.wantHelp) return p.helpPage();
+    p.takeMeter();
+    p.noMoreArguments();
+    return p.done();
+}
+
+ParseResult parseRead(Parser& p) {
+    while (auto o = p.nextOption()) {
+        if (o->name == "--wavelength") p.opt.wavelengthNm = wavelengthValue(o->value);
+        else if (o->name == "--average") p.opt.average = averageValue(o->value);
+        else if (o->name == "--count") p.opt.count = countValue(o->value);
+        else if (o->name == "--format") p.opt.format = textOrJson(o->value);
+        else p.unknown(*o);
+    }
+    if (p.wantHelp) return p.helpPage();
+    p.takeMeter();
+    p.noMoreArguments();
+    if (!p.opt.count) p.opt.count = 1;
+    return p.done();
+}
+
+ParseResult parseStream(Parser& p) {
+    while (auto o = p.nextOption()) {
+        const std::string& value = o->value;
+        if (o->name == "--wavelength") {
+            p.opt.wavelengthNm = wavelengthValue(value);
+        } else if (o->name == "--average") {
+            p.opt.average = averageValue(value);
+        } else if (o->name == "--count") {
+            p.opt.count = countValue(value);
+        } else if (o->name == "--duration") {
+            double seconds = 0;
+            if (!parsePositiveReal(value, seconds))
+                throw UsageError{"invalid duration '" + value + "' (expected seconds greater than 0)"};
+            p.opt.durationS = seconds;
+        } else if (o->name == "--format") {
+            if (value == "csv") p.opt.format = OutputFormat::Csv;
+            else if (value == "jsonl") p.opt.format = OutputFormat::Jsonl;
+            else throw UsageError{"invalid format '" + value + "' (expected csv or jsonl)"};
+        } else if (o->name == "--output") {
+            if (value.empty()) throw UsageError{"option '--output' needs a file name"};
+            p.opt.outputPath = value;
+        } else {
+            p.unknown(*o);
+        }
+    }
+    if (p.wantHelp) return p.helpPage();
+    p.takeMeter();
+    p.noMoreArguments();
+    if (p.opt.count && p.opt.durationS)
+        throw UsageError{"options '--count' and '--duration' exclude each other"};
+    if (p.opt.format == OutputFormat::Text) p.opt.format = OutputFormat::Csv;
+    return p.done();
+}
+
+ParseResult parseSet(Parser& p) {
+    while (auto o = p.nextOption()) {
+        if (o->name == "--wavelength") p.opt.wavelengthNm = wavelengthValue(o->value);
+        else if (o->name == "--average") p.opt.average = averageValue(o->value);
+        else p.unknown(*o);
+    }
+    if (p.wantHelp) return p.helpPage();
+    p.takeMeter();
+    p.noMoreArguments();
+    if (!p.opt.wavelengthNm && !p.opt.average) throw UsageError{"'set' needs --wavelength or --average"};
+    return p.done();
+}
+
+ParseResult parseZero(Parser& p) {
+    while (auto o = p.nextOption()) {
+        if (o->name == "--force") p.opt.force = true;
+        else p.unknown(*o);
+    }
+    if (p.wantHelp) return p.helpPage();
+    p.takeMeter();
+    p.noMoreArguments();
+    return p.done();
+}
+
+// help [COMMAND]
+ParseResult parseHelp(Parser& p) {
+    while (auto o = p.nextOption()) p.unknown(*o);
+    if (p.wantHelp) return p.helpPage();
+    p.opt.command = Command::Help;
+    if (p.positional.size() > 1) throw UsageError{"unexpected argument '" + p.positional[1] + "'"};
+    if (!p.positional.empty()) {
+        const CommandInfo* topic = findCommand(p.positional[0]);
+        if (!topic) throw UsageError{"unknown command '" + p.positional[0] + "'"};
+        p.opt.helpTopic = topic->command;
+    }
+    return p.done();
+}
+
+ParseResult parseCommand(Parser& p) {
+    // Up to the command word only the common options count.
+    while (auto o = p.nextOption()) p.unknown(*o);
+    if (p.opt.command == Command::Version) return p.done();
+    if (!p.cmd) {
+        // "tessivar" alone or "tessivar --help": the overview.
+        if (!p.wantHelp && !p.positional.empty())
+            throw UsageError{"unknown command '" + p.positional[0] + "'"};
+        p.opt.command = Command::Help;
+        p.opt.helpTopic = Command::Help;
+        return p.done();
+    }
+    p.opt.command = p.cmd->command;
+    switch (p.cmd->command) {
+    case Command::Scan: return parseScan(p);
+    case Command::Info: return parseInfo(p);
+    case Command::Read: return parseRead(p);
+    case Command::Stream: return parseStream(p);
+    case Command::Set: return parseSet(p);
+    case Command::Zero: return parseZero(p);
+    case Command::Help:
+    case Command::Version: break;
+    }
+    return parseHelp(p);
 }
 
 }  // namespace
@@ -100,199 +390,15 @@ const char* commandName(Command c) {
 }
 
 ParseResult parseArgs(const std::vector<std::string>& args) {
-    Options opt;
-    const CommandInfo* cmd = nullptr;
-    bool wantHelp = false;
-    std::vector<std::string> positional;
-    auto fail = [&cmd](std::string message) {
-        return failFor(cmd ? std::optional<Command>(cmd->command) : std::nullopt, std::move(message));
-    };
-
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
-            if (arg == "--") {
-                for (++i; i < args.size(); ++i) positional.push_back(args[i]);
-                break;
-            }
-            positional.push_back(arg);
-            if (!cmd) {
-                cmd = findCommand(arg);
-                if (!cmd) return fail("unknown command '" + arg + "'");
-                positional.pop_back();
-            }
-            continue;
-        }
-        // Negative numbers are values, not options ("-5" as an id is still rejected
-        // below with a clear message rather than as an unknown option).
-        if (arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1]))) {
-            positional.push_back(arg);
-            continue;
-        }
-
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
-        if (arg.rfind("--", 0) == 0) {
-            auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                inlineValue = arg.substr(eq + 1);
-            }
-        }
-        if (name == "-h" || name == "--help") {
-            if (inlineValue) return fail("option '--help' takes no value");
-            wantHelp = true;
-            continue;
-        }
-        if (name == "-v" || name == "--verbose") {
-            if (inlineValue) return fail("option '--verbose' takes no value");
-            opt.verbose = true;
-            continue;
-        }
-        if (name == "--force") {
-            if (inlineValue) return fail("option '--force' takes no value");
-            if (cmd && allowedFor(cmd->command).force) {
-                opt.force = true;
-                continue;
-            }
-            if (!cmd) return fail("option '--force' needs a command before it");
-            return fail(std::string("unknown option '--force' for '") + cmd->name + "'");
-        }
-        if (name == "--version") {
-            if (inlineValue) return fail("option '--version' takes no value");
-            if (!cmd) {
-                opt.command = Command::Version;
-                ParseResult r;
-                r.ok = true;
-                r.options = opt;
-                return r;
-            }
-        }
-
-        // Every other option takes a value.
-        auto takeValue = [&](std::string& value) -> bool {
-            if (inlineValue) {
-                value = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
-        static const struct {
-            const char* shortName;
-            const char* longName;
-        } kOptions[] = {{"-w", "--wavelength"}, {"-a", "--average"}, {"-n", "--count"},
-                        {"-d", "--duration"},   {"-f", "--format"},  {"-o", "--output"},
-                        {"-L", "--log-dir"}};
-        std::string longName;
-        for (const auto& o : kOptions)
-            if (name == o.shortName || name == o.longName) longName = o.longName;
-        const std::string where = cmd ? std::string(" for '") + cmd->name + "'" : std::string();
-        if (longName.empty()) return fail("unknown option '" + name + "'" + where);
-
-        std::string value;
-        if (!takeValue(value)) return fail("option '" + longName + "' needs a value");
-
-        if (longName == "--log-dir") {
-            if (value.empty()) return fail("option '--log-dir' needs a directory");
-            opt.logDir = value;
-            continue;
-        }
-        const Allowed allowed = allowedFor(cmd ? cmd->command : Command::Help);
-        long long whole = 0;
-        if (longName == "--wavelength" && allowed.wavelength) {
-            if (!parseWhole(value, 1, 65535, whole))
-                return fail("invalid wavelength '" + value + "' (expected whole nanometres, 1 to 65535)");
-            opt.wavelengthNm = static_cast<int>(whole);
-        } else if (longName == "--average" && allowed.average) {
-            if (!parseWhole(value, 1, 65535, whole))
-                return fail("invalid averaging '" + value + "' (expected a whole number, 1 to 65535)");
-            opt.average = static_cast<int>(whole);
-        } else if (longName == "--count" && allowed.count) {
-            if (!parseWhole(value, 1, std::numeric_limits<long long>::max(), whole))
-                return fail("invalid count '" + value + "' (expected a whole number of at least 1)");
-            opt.count = static_cast<uint64_t>(whole);
-        } else if (longName == "--duration" && allowed.duration) {
-            double seconds = 0;
-            if (!parsePositiveReal(value, seconds))
-                return fail("invalid duration '" + value + "' (expected seconds greater than 0)");
-            opt.durationS = seconds;
-        } else if (longName == "--format" && allowed.format) {
-            if (cmd->command == Command::Stream) {
-                if (value == "csv") opt.format = OutputFormat::Csv;
-                else if (value == "jsonl") opt.format = OutputFormat::Jsonl;
-                else return fail("invalid format '" + value + "' (expected csv or jsonl)");
-            } else {
-                if (value == "text") opt.format = OutputFormat::Text;
-                else if (value == "json") opt.format = OutputFormat::Json;
-                else return fail("invalid format '" + value + "' (expected text or json)");
-            }
-        } else if (longName == "--output" && allowed.output) {
-            if (value.empty()) return fail("option '--output' needs a file name");
-            opt.outputPath = value;
-        } else {
-            if (!cmd) return fail("option '" + longName + "' needs a command before it");
-            return fail("unknown option '" + longName + "'" + where);
-        }
-    }
-
-    if (!cmd) {
-        // "tessivar" alone or "tessivar --help": the overview.
-        opt.command = Command::Help;
-        opt.helpTopic = Command::Help;
-        if (!wantHelp && !positional.empty()) return fail("unknown command '" + positional[0] + "'");
+    Parser p(args);
+    try {
+        return parseCommand(p);
+    } catch (const UsageError& e) {
         ParseResult r;
-        r.ok = true;
-        r.options = opt;
+        r.error = e.message;
+        r.command = p.cmd ? std::optional<Command>(p.cmd->command) : std::nullopt;
         return r;
     }
-
-    if (wantHelp) {
-        opt.command = Command::Help;
-        opt.helpTopic = cmd->command;
-        ParseResult r;
-        r.ok = true;
-        r.options = opt;
-        return r;
-    }
-
-    if (cmd->command == Command::Help) {
-        opt.command = Command::Help;
-        if (positional.size() > 1) return fail("unexpected argument '" + positional[1] + "'");
-        if (!positional.empty()) {
-            const CommandInfo* topic = findCommand(positional[0]);
-            if (!topic) return fail("unknown command '" + positional[0] + "'");
-            opt.helpTopic = topic->command;
-        }
-        ParseResult r;
-        r.ok = true;
-        r.options = opt;
-        return r;
-    }
-
-    opt.command = cmd->command;
-    size_t next = 0;
-    if (cmd->takesId && !positional.empty()) {
-        if (!plausibleMeter(positional[0]))
-            return fail("invalid meter '" + positional[0] +
-                        "' (expected an id, a head serial or a USB port such as 1-1.2, as 'tessivar scan' shows)");
-        opt.meter = positional[0];
-        next = 1;
-    }
-    if (positional.size() > next) return fail("unexpected argument '" + positional[next] + "'");
-
-    if (opt.command == Command::Stream && opt.count && opt.durationS)
-        return fail("options '--count' and '--duration' exclude each other");
-    if (opt.command == Command::Set && !opt.wavelengthNm && !opt.average)
-        return fail("'set' needs --wavelength or --average");
-    if (opt.command == Command::Read && !opt.count) opt.count = 1;
-    if (opt.command == Command::Stream && opt.format == OutputFormat::Text) opt.format = OutputFormat::Csv;
-
-    ParseResult r;
-    r.ok = true;
-    r.options = opt;
-    return r;
 }
 
 std::string helpText(Command c) {
