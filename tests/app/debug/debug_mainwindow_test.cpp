@@ -44,7 +44,9 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     EXPECT_TRUE(debug->isWindow());
     EXPECT_EQ(debug->windowModality(), Qt::WindowModal);
     // Centred over the main window (a few pixels of frame either way).
-    EXPECT_LE((debug->geometry().center() - window->geometry().center()).manhattanLength(), 20);
+    const MainWidget *main = window;  // checked once: QPointer may be null on every use
+    ASSERT_NE(main, nullptr);
+    EXPECT_LE((debug->geometry().center() - main->geometry().center()).manhattanLength(), 20);
 
     auto *log = Find<QTextBrowser>(debug, "textBrowser");
     // Actions that should succeed are pressed again when a reply missed its wait.

@@ -166,7 +166,7 @@ protected:
         return nullptr;
     }
 
-    QPointer<DebugWidget> win;
+    DebugWidget *win = nullptr;  // owned by the fixture, deleted in TearDown
     int seen = 0;
     QSet<int> retried;  // log lines of repeated attempts
 };

@@ -7,8 +7,10 @@
 #include "scannedwidget.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTest>
 
 using namespace guitest;
 

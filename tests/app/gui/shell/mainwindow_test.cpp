@@ -117,7 +117,9 @@ TEST_F(MainWindow, ScreenshotIsSavedAndLoadsWithTheWindowsSize)
     window->slot_grapScreen();
     QImage img(png);
     ASSERT_FALSE(img.isNull());
-    EXPECT_EQ(img.size(), window->size() * window->devicePixelRatioF());
+    MainWidget *shown = window;  // a raw pointer, checked: QPointer may be null on every use
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(img.size(), shown->size() * shown->devicePixelRatioF());
 
     // A cancelled dialog writes nothing; an unwritable place is said on the status line.
     AnswerFileDialogCancel();

@@ -7,6 +7,7 @@
 
 #include "simmeter/calibration.h"
 
+#include <QTest>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
