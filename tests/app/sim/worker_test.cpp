@@ -132,7 +132,7 @@ TEST_F(WorkerTest, OnlyEightMetersAreConsidered)
 TEST_F(WorkerTest, OpenStreamsIntoTheRecordAndCloseDisconnectsWithinATick)
 {
     const Meter meter = Plug("1-3", Steady(250000.0));
-    ASSERT_TRUE(Scan());
+    ASSERT_TRUE(ScanUntilKnown(kId13));
     const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
     ASSERT_TRUE(rec);
 
