@@ -34,8 +34,7 @@ public:
     // A device card's close: drops the card, resets the scan entry, clears the selection.
     void RemoveDevice(int nDevId);
 
-    // For tests and the tour.
-    Ui::MainWidget *Form() const { return form; }
+    // For tests and the tour (widgets are reached by object name).
     OpticalDev *Worker() const { return m_pOpticalDev; }
     DebugWidget *Debug() const { return m_pDebugWidget; }
     int FailCount() const { return m_nFailCount; }

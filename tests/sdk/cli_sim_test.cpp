@@ -25,6 +25,7 @@
 #include "cli.h"
 #include "format.h"
 #include "scratch_dir.h"
+#include "simmeter/testing.h"
 #include "simmeter/virtual_bus.h"
 
 using namespace std::chrono_literals;
@@ -67,15 +68,6 @@ std::vector<std::string> split(const std::string& line, char sep) {
     while (std::getline(in, cell, sep)) cells.push_back(cell);
     if (!line.empty() && line.back() == sep) cells.push_back("");
     return cells;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
 }
 
 // The device thread's last frame at its end is a stop request: seeing it last means the
@@ -343,7 +335,7 @@ TEST_F(CliSimTest, StreamEndsCleanlyOnStop) {
     Meter m = plug("1-3");
     const std::string file = path("stopped.csv");
     std::thread interrupter([&] {
-        waitFor([&] { return m->Model().SamplesSent() >= 30; }, 5000ms);
+        simmeter::testing::WaitFor([&] { return m->Model().SamplesSent() >= 30; }, 5000ms);
         stop_.store(true);
     });
     CliRun r = run({"stream", std::to_string(kId13), "-o", file});
@@ -359,7 +351,7 @@ TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
     Meter m = plug("1-3");
     const std::string file = path("unplugged.csv");
     std::thread unplugger([&] {
-        waitFor([&] { return m->Model().SamplesSent() >= 50; }, 5000ms);
+        simmeter::testing::WaitFor([&] { return m->Model().SamplesSent() >= 50; }, 5000ms);
         simmeter::VirtualBus::Instance().Unplug(m);
     });
     CliRun r = run({"stream", std::to_string(kId13), "-o", file});
@@ -676,7 +668,7 @@ TEST_F(CliSimTest, OneLateReplyAtOpenIsAskedAgain) {
     f.ignoreCodes = {0x1018};  // the first wavelength query gets no reply ...
     m->SetFaults(f);
     std::thread healer([&] {
-        waitFor([&] { return m->Model().ReceivedCount(0x1018) >= 1; }, 5000ms);
+        simmeter::testing::WaitFor([&] { return m->Model().ReceivedCount(0x1018) >= 1; }, 5000ms);
         m->SetFaults(simmeter::FaultConfig{});  // ... the next one does
     });
     CliRun r = run({"read"});
@@ -764,7 +756,7 @@ TEST_F(CliSimTest, AProbeDetachedDuringAStreamIsFlaggedAndTheStreamGoesOn) {
     Meter m = plug("1-3");
     const std::string file = path("detached.csv");
     std::thread detacher([&] {
-        waitFor([&] { return m->Model().SamplesSent() >= 30; }, 5000ms);
+        simmeter::testing::WaitFor([&] { return m->Model().SamplesSent() >= 30; }, 5000ms);
         simmeter::FaultConfig f;
         f.detectorState = 0;
         m->SetFaults(f);

@@ -6,6 +6,7 @@
 #include <tessivar/tessivar.h>
 
 #include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 namespace {
 
 using guitest::Find;
-using guitest::WaitUntil;
 
 class DebugFromMainWindowTest : public guitest::MainWindowTest {};
 
@@ -31,12 +31,7 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     auto meter = Plug(3, cfg);
     StartWindow();
     const int id = guitest::IdOfPort(3);
-    // On a loaded machine the worker's probe of a new meter can miss a reply and leave it
-    // unlisted until the next scan.
-    bool connected = Connect(id);
-    for (int scan = 0; scan < 3 && !connected; ++scan)
-        connected = ScanByButton() && Connect(id);
-    ASSERT_TRUE(connected);
+    ASSERT_TRUE(Connect(id));
     const DeviceRecordPtr rec = manager->GetDevRecord(id);
     ASSERT_TRUE(rec);
     rec->StartStatistics(0, 0);  // keeps every sample from now on
@@ -45,40 +40,23 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     ASSERT_NE(debug, nullptr);
     EXPECT_FALSE(debug->isVisible());
     Find<QPushButton>(window, "pbDebug")->click();  // hidden, but wired
-    ASSERT_TRUE(WaitUntil([&] { return debug->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return debug->isVisible(); }, guitest::kWaitMs));
     EXPECT_TRUE(debug->isWindow());
     EXPECT_EQ(debug->windowModality(), Qt::WindowModal);
     // Centred over the main window (a few pixels of frame either way).
-    EXPECT_LE((debug->geometry().center() - window->geometry().center()).manhattanLength(), 20);
+    const MainWidget *main = window;  // checked once: QPointer may be null on every use
+    ASSERT_NE(main, nullptr);
+    EXPECT_LE((debug->geometry().center() - main->geometry().center()).manhattanLength(), 20);
 
     auto *log = Find<QTextBrowser>(debug, "textBrowser");
-    auto logLines = [&] {
-        return log->document()->isEmpty() ? QStringList()
-                                          : log->toPlainText().split(QLatin1Char('\n'));
-    };
-    // The log without repeated attempts: an action that should succeed is repeated (up to
-    // five times) when its reply missed the library's 30 ms wait on a loaded machine.
+    // Actions that should succeed are pressed again when a reply missed its wait.
     QStringList lines;
-    auto act = [&](const char *name, bool expectSuccess) {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const int before = logLines().size();
-            Find<QPushButton>(debug, name)->click();
-            const QStringList fresh = logLines().mid(before);
-            if (!expectSuccess || fresh.isEmpty() ||
-                !fresh[0].endsWith(QStringLiteral(", 失败")) || attempt == 4) {
-                lines += fresh;
-                return;
-            }
-        }
-    };
-    act("pbScanDev", true);
-    act("pbOpenDev", true);
-    act("pbGetDetName", true);
-    act("pbStart", true);
-    act("pbStop", false);
-    const int beforeClose = logLines().size();
+    for (const char *name : {"pbScanDev", "pbOpenDev", "pbGetDetName", "pbStart"})
+        lines += guitest::PressUntilAnswered(debug, name, log);
+    const int beforeStop = guitest::LogLines(log).size();
+    Find<QPushButton>(debug, "pbStop")->click();
     debug->close();
-    lines += logLines().mid(beforeClose);
+    lines += guitest::LogLines(log).mid(beforeStop);
     const QStringList expected = {
         QStringLiteral("扫描设备, 设备数量: 1"), QString::number(id),
         QStringLiteral("打开设备 %1, 成功").arg(id), QStringLiteral("查询探头名称, 成功"),
@@ -93,11 +71,11 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     EXPECT_EQ(isDevOpen(id), 1);
     StatBlock before;
     rec->GetStatistics(&before, nullptr, nullptr);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] {
         StatBlock now;
         rec->GetStatistics(&now, nullptr, nullptr);
         return now.statCount >= before.statCount + 20;
-    }));
+    }, guitest::kWaitMs));
     StatBlock block;
     QVector<double> times, values;
     rec->GetStatistics(&block, &times, &values);

@@ -3,6 +3,7 @@
 #include "calibtables.h"
 #include "debugwidget.h"
 #include "devmanage.h"
+#include "gui_helpers.h"
 #include "opticaldev.h"
 
 #include "simmeter/testing.h"
@@ -11,7 +12,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -54,39 +54,6 @@ using simmeter::cmd::kSetSpecParam;
 constexpr int kId = 3 << 24;  // the library's id of the meter on port chain "1-3"
 const QString kIdText = QString::number(kId);
 
-bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return condition();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-// Runs `answer` on the next modal dialog as soon as the dialog's own event loop runs.
-void AnswerNextModal(std::function<void(QWidget *)> answer)
-{
-    auto *poll = new QTimer;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    QObject::connect(poll, &QTimer::timeout, [poll, started, answer] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            answer(modal);
-        } else if (started->elapsed() > 10000) {
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(0);
-}
-
 class DebugWindowTest : public simmeter::testing::SimMeterTest {
 protected:
     void SetUp() override
@@ -107,27 +74,21 @@ protected:
     template <class T>
     T *W(const char *name)
     {
-        T *w = win->findChild<T *>(QString::fromLatin1(name));
+        T *w = guitest::Find<T>(win, name);
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
 
-    // Clicks a button whose action is expected to succeed. The library gives most replies
-    // 30 ms; on a loaded machine (sanitizers, parallel builds) a reply from the simulated
-    // meter can miss that, which the window rightly logs as ", 失败". Such an attempt is
-    // repeated, as a person at the station would, up to five times; its lines are left out
-    // of NewLines(). A persistent failure still shows.
+    // Clicks a button whose action is expected to succeed, pressing again when a reply
+    // missed its wait (guitest::PressUntilAnswered); the repeated attempts' lines are left
+    // out of NewLines(). A persistent failure still shows.
     void Press(const char *name)
     {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const int before = Log().size();
-            PressOnce(name);
-            const QStringList lines = Log().mid(before);
-            if (lines.isEmpty() || !lines[0].endsWith(QStringLiteral(", 失败")) || attempt == 4)
-                return;
-            for (int i = before; i < before + lines.size(); ++i)
-                retried.insert(i);
-        }
+        const int before = Log().size();
+        int kept = before;
+        guitest::PressUntilAnswered(win, name, W<QTextBrowser>("textBrowser"), &kept);
+        for (int i = before; i < kept; ++i)
+            retried.insert(i);
     }
     // Clicks once, for actions expected to fail.
     void PressOnce(const char *name)
@@ -148,13 +109,7 @@ protected:
             QTest::sendKeyEvent(QTest::Click, e, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 
-    QStringList Log()
-    {
-        QTextBrowser *b = W<QTextBrowser>("textBrowser");
-        if (b->document()->isEmpty() && b->document()->blockCount() == 1)
-            return {};
-        return b->toPlainText().split(QLatin1Char('\n'));
-    }
+    QStringList Log() { return guitest::LogLines(W<QTextBrowser>("textBrowser")); }
     // The log lines added since the last call.
     QStringList NewLines()
     {
@@ -190,7 +145,7 @@ protected:
         Press("pbScanDev");
         ASSERT_EQ(W<QComboBox>("cbDevice")->currentText(), kIdText);
         Press("pbOpenDev");
-        ASSERT_TRUE(WaitUntil([] { return isInited(kId) == 1; }));
+        ASSERT_TRUE(QTest::qWaitFor([] { return isInited(kId) == 1; }, guitest::kWaitMs));
         NewLines();
     }
 
@@ -198,7 +153,7 @@ protected:
     {
         Press("pbCloseDev");
         Press("pbOpenDev");
-        ASSERT_TRUE(WaitUntil([] { return isInited(kId) == 1; }));
+        ASSERT_TRUE(QTest::qWaitFor([] { return isInited(kId) == 1; }, guitest::kWaitMs));
         NewLines();
     }
 
@@ -211,7 +166,7 @@ protected:
         return nullptr;
     }
 
-    QPointer<DebugWidget> win;
+    DebugWidget *win = nullptr;  // owned by the fixture, deleted in TearDown
     int seen = 0;
     QSet<int> retried;  // log lines of repeated attempts
 };
@@ -310,7 +265,7 @@ TEST_F(DebugWindowTest, ScanOpenAndCloseSetTheButtons)
     EXPECT_TRUE(W<QPushButton>("pbCloseDev")->isEnabled());
     Press("pbIsDevOpen");
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设备是否打开: 1")}));
-    ASSERT_TRUE(WaitUntil([] { return isInited(kId) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([] { return isInited(kId) == 1; }, guitest::kWaitMs));
     Press("pbIsInited");
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("设备是否初始化: 1")}));
 
@@ -601,10 +556,10 @@ TEST_F(DebugWindowTest, PowerPollRunsBetweenStartAndStop)
     const QRegularExpression data(
         QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}, data num: (\\d+), value: (\\S+)$"));
     QStringList got;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] {
         got += NewLines();
         return got.size() >= 3;
-    }));
+    }, guitest::kWaitMs));
     for (const QString &line : got) {
         const auto m = data.match(line);
         ASSERT_TRUE(m.hasMatch()) << line.toStdString();
@@ -648,7 +603,7 @@ TEST_F(DebugWindowTest, ChosenFilesAreOnlyRecorded)
     file.close();
 
     QString caption;
-    AnswerNextModal([&](QWidget *w) {
+    guitest::AnswerNextModal([&](QWidget *w) {
         auto *dlg = qobject_cast<QFileDialog *>(w);
         ASSERT_NE(dlg, nullptr);
         caption = dlg->windowTitle();
@@ -660,7 +615,7 @@ TEST_F(DebugWindowTest, ChosenFilesAreOnlyRecorded)
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("选择档位校准文件: %1").arg(path)}));
     EXPECT_EQ(W<QLineEdit>("leLevFile")->text(), path);
 
-    AnswerNextModal([&](QWidget *w) {
+    guitest::AnswerNextModal([&](QWidget *w) {
         caption = w->windowTitle();
         qobject_cast<QDialog *>(w)->reject();
     });
@@ -695,11 +650,11 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
     // Init connects the request signals on `started`; a call queued now runs after it.
     QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection);
     emit worker->SigScanDev();
-    ASSERT_TRUE(WaitUntil([&] { return scans == 1; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scans == 1; }, 20000));
     const DeviceRecordPtr rec = manager->GetDevRecord(kId);
     ASSERT_TRUE(rec);
     emit worker->SigOpenDev(kId);
-    ASSERT_TRUE(WaitUntil([&] { return rec->LatestRaw() != 0; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, guitest::kWaitMs));
     rec->StartStatistics(0, 0);  // keeps every sample from now on
 
     OpenMeter();
@@ -727,7 +682,7 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("启动传输, 成功"),
                                        QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示")}));
     QSignalSpy ticks(PollTimer(), &QTimer::timeout);
-    ASSERT_TRUE(WaitUntil([&] { return ticks.count() >= 10; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() >= 10; }, guitest::kWaitMs));
     EXPECT_TRUE(NewLines().isEmpty());  // no samples taken from the worker
     PressOnce("pbStop");
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("停止传输, 失败"),
@@ -741,11 +696,11 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
     // The worker's record went on receiving, without a hole and without foreign values.
     StatBlock before;
     rec->GetStatistics(&before, nullptr, nullptr);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] {
         StatBlock now;
         rec->GetStatistics(&now, nullptr, nullptr);
         return now.statCount >= before.statCount + 20;
-    }));
+    }, guitest::kWaitMs));
     StatBlock block;
     QVector<double> times, values;
     rec->GetStatistics(&block, &times, &values);
@@ -757,7 +712,7 @@ TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
 
     thread->quit();
     EXPECT_TRUE(thread->wait(5000));
-    EXPECT_TRUE(WaitUntil([&] { return gone.isNull() && threadGone.isNull(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gone.isNull() && threadGone.isNull(); }, 5000));
     int ids[8];
     for (int i = 0, n = manager->GetDevIds(ids, 8); i < n; ++i)
         manager->RemoveDev(ids[i]);

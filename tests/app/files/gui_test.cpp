@@ -4,7 +4,6 @@
 
 #include "datafile.h"
 #include "measurewidget.h"
-#include "ui_mainwidget.h"
 #include "viewfilewidget.h"
 
 #include "qcustomplot.h"
@@ -46,10 +45,7 @@ protected:
     {
         Plug(1);
         StartWindow();
-        // On a loaded machine a scan's probe of the meter can time out; a new scan retries.
-        bool connected = Connect(IdOfPort(1));
-        for (int i = 0; i < 3 && !connected; ++i) connected = ScanByButton() && Connect(IdOfPort(1));
-        ASSERT_TRUE(connected);
+        ASSERT_TRUE(Connect(IdOfPort(1)));
         ASSERT_EQ(manager->GetSelDev(), IdOfPort(1));
         page = Find<MeasureWidget>(window, "pageMeasure");
         ASSERT_NE(page, nullptr);
@@ -96,7 +92,7 @@ TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
     EXPECT_EQ(run->text(), "停止");
     EXPECT_FALSE(Find<QComboBox>(page, "cbFileMode")->isEnabled());
     EXPECT_FALSE(Find<QSpinBox>(page, "sbElapseDay")->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return !run->isChecked(); }, 10000));  // the real 100 ms timer
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run->isChecked(); }, 10000));  // the real 100 ms timer
     EXPECT_EQ(run->text(), "开始");
     EXPECT_TRUE(Find<QComboBox>(page, "cbFileMode")->isEnabled());
     EXPECT_TRUE(Find<QSpinBox>(page, "sbElapseDay")->isEnabled());
@@ -230,7 +226,7 @@ protected:
     {
         QSignalSpy shown(page, &viewFileWidget::SigFileShown);
         page->OpenFile(path);
-        return WaitUntil([&] { return shown.count() > 0; });
+        return QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs);
     }
     QString Field(const char *name) { return Find<QLineEdit>(page, name)->text(); }
     QCustomPlot *Plot() { return Find<QCustomPlot>(page, "widget_plot"); }
@@ -241,9 +237,9 @@ TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
     Open();
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
     AnswerFileDialog(Golden("recording.csv"));
-    window->Form()->pbFile->menu()->actions().at(0)->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return shown.count() > 0; }));
-    EXPECT_EQ(window->Form()->stackedWidget->currentWidget(), page);
+    Find<QPushButton>(window, "pbFile")->menu()->actions().at(0)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), page);
     EXPECT_EQ(Field("lineEdit_meterModel"), "OPM-150");
     EXPECT_EQ(Field("lineEdit_meterSerial"), "A123");
     EXPECT_EQ(Field("lineEdit_dectorModel"), "PD-300");
@@ -291,8 +287,8 @@ TEST_F(Viewer, DropOpensOnlyTheFirstFile)
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(page, &drop);
-    ASSERT_TRUE(WaitUntil([&] { return shown.count() > 0; }));
-    WaitUntil([] { return false; }, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
+    QTest::qWait(200);
     ASSERT_EQ(shown.count(), 1);
     EXPECT_EQ(shown.at(0).at(0).toString(), Golden("curve.csv"));
     EXPECT_EQ(Field("lineEdit_wavelength"), "632.8");
@@ -319,7 +315,7 @@ TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
     EXPECT_TRUE(page->IsLoading());
     EXPECT_FALSE(Find<QWidget>(page, "widget_loading")->isHidden());
     Click(Find<QPushButton>(page, "pushButton_cancelLoad"));
-    ASSERT_TRUE(WaitUntil([&] { return notShown.count() > 0; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notShown.count() > 0; }, guitest::kWaitMs));
     EXPECT_TRUE(Find<QWidget>(page, "widget_loading")->isHidden());
     EXPECT_EQ(Field("lineEdit_meterModel"), "OPM-150");
     EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
@@ -335,7 +331,7 @@ TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
     ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
     QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
     page->OpenFile(Golden("no_such_file.csv"));
-    ASSERT_TRUE(WaitUntil([&] { return notShown.count() > 0; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notShown.count() > 0; }, guitest::kWaitMs));
     AnswerFileDialogCancel();
     page->OpenFileDialog();
     EXPECT_FALSE(page->IsLoading());
@@ -354,19 +350,19 @@ TEST_F(Recorder, PicturesOfTheRecorderAndTheViewer)
     Connected();
     if (HasFatalFailure()) return;
     window->resize(1280, 760);
-    window->Form()->stackedWidget->setCurrentWidget(page);
+    Find<QStackedWidget>(window, "stackedWidget")->setCurrentWidget(page);
     Click(run);
     Ticks(150);
     Click(Find<QPushButton>(page, "pbMark"));
-    WaitUntil([] { return false; }, 300);
+    QTest::qWait(300);
     page->grab().save(dir + "/recorder-running.png");
     Click(run);
     auto *viewer = Find<viewFileWidget>(window, "pageViewFile");
-    window->Form()->stackedWidget->setCurrentWidget(viewer);
+    Find<QStackedWidget>(window, "stackedWidget")->setCurrentWidget(viewer);
     QSignalSpy shown(viewer, &viewFileWidget::SigFileShown);
     viewer->OpenFile(tmp.filePath("sample.csv"));
-    ASSERT_TRUE(WaitUntil([&] { return shown.count() > 0; }));
-    WaitUntil([] { return false; }, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
+    QTest::qWait(300);
     viewer->grab().save(dir + "/viewer.png");
 }
 }  // namespace

@@ -1,4 +1,4 @@
-// The images compiled into quorvex_ui: every resource loads at its listed size, the
+// The images compiled into quorvex_resources: every resource loads at its listed size, the
 // committed PNGs and resource.qrc are what the SVG sources give, the tool button variants
 // look like what they stand for, and every ":/..." path the application's sources or
 // forms name exists, so a missing image fails here instead of leaving a blank button.

@@ -1,7 +1,6 @@
 #include "worker_fixture.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QThread>
 
@@ -148,7 +147,7 @@ void WorkerTest::TearDown()
         t->quit();
         EXPECT_TRUE(t->wait(5000));
     }
-    EXPECT_TRUE(WaitUntil([&] { return t.isNull(); }, 5000));  // deleted via `destroyed`
+    EXPECT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, 5000));  // deleted via `destroyed`
     EXPECT_TRUE(w.isNull());
     EXPECT_EQ(manager->GetOpticalDev(), nullptr);  // the worker unregistered itself
     manager->SetOpticalDev(nullptr);
@@ -162,34 +161,25 @@ Meter WorkerTest::Plug(const std::string &port, simmeter::MeterConfig cfg)
     return simmeter::VirtualBus::Instance().Plug(port, std::move(cfg));
 }
 
-bool WorkerTest::WaitUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 bool WorkerTest::Scan(int timeoutMs)
 {
     const int before = finished->count();
     emit worker->SigScanDev();
-    return WaitUntil([&] { return finished->count() > before; }, timeoutMs);
+    return QTest::qWaitFor([&] { return finished->count() > before; }, timeoutMs);
 }
 
-bool WorkerTest::ScanUntilKnown(int id, int scans)
+bool WorkerTest::RescanWhile(const std::function<bool()> &missing, int timeoutMs)
 {
-    for (int i = 0; i < scans && !manager->GetDevRecord(id); ++i) {
-        if (!Scan())
+    for (int i = 0; i < kRescans && missing(); ++i) {
+        if (!Scan(timeoutMs))
             return false;
     }
-    return manager->GetDevRecord(id) != nullptr;
+    return !missing();
+}
+
+bool WorkerTest::ScanUntilKnown(int id)
+{
+    return RescanWhile([&] { return !manager->GetDevRecord(id); });
 }
 
 bool WorkerTest::ConnectStreaming(int id)
@@ -200,7 +190,7 @@ bool WorkerTest::ConnectStreaming(int id)
     if (!rec)
         return false;
     emit worker->SigOpenDev(id);
-    return WaitUntil([&] { return rec->LatestRaw() != 0; }, 10000);
+    return QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, 10000);
 }
 
 }  // namespace workertest

@@ -11,6 +11,7 @@
 #include <tessivar/tessivar.h>
 
 #include <QSignalSpy>
+#include <QTest>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -66,12 +67,13 @@ protected:
     void TearDown() override;
 
     Meter Plug(const std::string &port, simmeter::MeterConfig cfg = {});
-    // Processes the test thread's events until `condition` holds or `timeoutMs` passes.
-    static bool WaitUntil(const std::function<bool()> &condition, int timeoutMs);
     bool Scan(int timeoutMs = 20000);  // SigScanDev, then wait for SigScanFinish
-    // Scans until the manager knows `id`, at most `scans` times: on a loaded machine one
-    // reply can miss its 30 ms budget and fail a probe, and the user would scan again.
-    bool ScanUntilKnown(int id, int scans = 3);
+    // The one retry policy of these tests: scans again while `missing()` holds, at most
+    // kRescans times. On a loaded machine one reply can miss its 30 ms budget and fail a
+    // probe, and the user would scan again; a persistent failure still shows.
+    static constexpr int kRescans = 3;
+    bool RescanWhile(const std::function<bool()> &missing, int timeoutMs = 20000);
+    bool ScanUntilKnown(int id);  // RescanWhile the manager does not know `id`
     bool ConnectStreaming(int id);     // scan if needed, SigOpenDev, wait for samples
     void InWorker(const std::function<void()> &fn) { jobs->Run(fn); }
 

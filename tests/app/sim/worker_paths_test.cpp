@@ -45,14 +45,14 @@ TEST_F(WorkerTest, MeterGoneBeforeItsProbeIsAnOpenErrorAndTheScanGoesOn)
 
     emit worker->SigScanDev();
     int probing = -1;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] {
         probing = isDevOpen(kId13) == 1 ? kId13 : isDevOpen(kId14) == 1 ? kId14 : -1;
         return probing != -1;
     }, 10000));
     const int other = probing == kId13 ? kId14 : kId13;
     simmeter::VirtualBus::Instance().Unplug(probing == kId13 ? m14 : m13);
 
-    ASSERT_TRUE(WaitUntil([&] { return finished->count() == 1; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished->count() == 1; }, 20000));
     EXPECT_EQ(debuglines::Count("Scan dev, check inited timeout!"), 1);
     EXPECT_EQ(debuglines::Count("Scan dev, open error!"), 1) << debuglines::All().join('\n').toStdString();
     EXPECT_EQ(added->count(), 0);
@@ -67,10 +67,8 @@ TEST_F(WorkerTest, IdentityThatCannotBeReadKeepsTheMeterOutAndClosed)
     cfg.faults.ignoreCodes = {0x0010};  // the version, the last of the five texts
     const Meter meter = Plug("1-3", cfg);
 
-    // Under heavy load an earlier reply may miss its budget and end the probe sooner;
-    // scan again then, as the user would.
-    for (int scan = 0; scan < 3 && debuglines::Count("Scan dev, read dev/det name error!") == 0; ++scan)
-        ASSERT_TRUE(Scan());
+    // An earlier reply missing its budget would end the probe sooner.
+    ASSERT_TRUE(RescanWhile([] { return debuglines::Count("Scan dev, read dev/det name error!") == 0; }));
     EXPECT_EQ(debuglines::Count("Scan dev, read dev/det name error!"), 1);
     EXPECT_EQ(added->count(), 0);
     EXPECT_FALSE(manager->GetDevRecord(kId13));
@@ -96,7 +94,7 @@ TEST_F(WorkerTest, OpenThatFailsIsReportedAndChangesNothing)
     const int at = static_cast<int>(relay->order.size());
     emit worker->SigOpenDev(kId13);
     emit worker->SigOpenDev(12345);  // an id the library never reported
-    ASSERT_TRUE(WaitUntil([&] { return relay->order.size() >= at + 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay->order.size() >= at + 2; }, 5000));
     EXPECT_EQ(relay->order.mid(at),
               (QStringList{QStringLiteral("open:%1:false").arg(kId13), "open:12345:false"}));
     EXPECT_EQ(isDevOpen(kId13), 0);
@@ -114,17 +112,17 @@ TEST_F(WorkerTest, StartOfTheStreamWithoutAnswerIsRetriedOnTheNextTick)
     meter->SetFaults(noStartReply);
 
     emit worker->SigOpenDev(kId13);
-    ASSERT_TRUE(WaitUntil([&] { return debuglines::Count("Inited, start result: false") >= 3; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return debuglines::Count("Inited, start result: false") >= 3; }, 10000));
     // Connected once, but no samples are taken while the start is unconfirmed.
     EXPECT_EQ(debuglines::Count("Disonn -> Normal"), 1);
     EXPECT_EQ(relay->order.count(Conn(kId13, true)), 1);
     EXPECT_EQ(rec->LatestRaw(), 0);
     // Each attempt was a request of its own (written when the device thread gets to it).
-    EXPECT_TRUE(WaitUntil([&] { return meter->Model().ReceivedCount(0x0024) >= 3u; }, 5000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return meter->Model().ReceivedCount(0x0024) >= 3u; }, 5000))
         << meter->Model().ReceivedCount(0x0024);
 
     meter->SetFaults(simmeter::FaultConfig{});
-    ASSERT_TRUE(WaitUntil([&] { return std::abs(rec->LatestRaw() - 7000) <= 70; }, 5000)) << rec->LatestRaw();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(rec->LatestRaw() - 7000) <= 70; }, 5000)) << rec->LatestRaw();
     EXPECT_EQ(debuglines::Count("Inited, start result: true"), 1);
     EXPECT_EQ(debuglines::Count("Disonn -> Normal"), 1);
 }
@@ -143,7 +141,7 @@ TEST_F(WorkerTest, UnpluggedMeterThatIsNotSelectedDisconnectsWhileTheSelectedOne
     ASSERT_TRUE(rec13 && rec14);
 
     simmeter::VirtualBus::Instance().Unplug(other);
-    ASSERT_TRUE(WaitUntil([&] { return relay->order.contains(Conn(kId14, false)); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay->order.contains(Conn(kId14, false)); }, 5000))
         << relay->order.join(' ').toStdString();
     EXPECT_EQ(debuglines::Count("Normal -> Disonn"), 1);
     EXPECT_EQ(isDevOpen(kId14), 1);  // still open in the library until someone closes it
@@ -153,7 +151,7 @@ TEST_F(WorkerTest, UnpluggedMeterThatIsNotSelectedDisconnectsWhileTheSelectedOne
 
     // The selected meter goes on streaming into its record, and stays connected.
     manager->StartSelStatistics(0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return StatCount(rec13) >= 20; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatCount(rec13) >= 20; }, 5000));
     EXPECT_EQ(relay->order.count(Conn(kId13, false)), 0);
     EXPECT_EQ(relay->order.count(Conn(kId14, false)), 1);  // said once, not every tick
     EXPECT_NEAR(static_cast<double>(rec13->LatestRaw()), 1000.0, 10.0);
@@ -190,7 +188,7 @@ TEST_F(WorkerTest, OneTickTakesAtMost30SamplesAndLeavesTheRestForTheNext)
     bool capped = false;
     for (int attempt = 0; attempt < 5 && !capped; ++attempt) {
         const uint64_t sent = meter->Model().SamplesSent();
-        ASSERT_TRUE(WaitUntil([&] { return meter->Model().SamplesSent() >= sent + 400; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return meter->Model().SamplesSent() >= sent + 400; }, 5000));
         const QList<int> burst{tick(), tick(), tick()};
         bursts += burst;
         capped = burst == QList<int>{30, 30, 30};

@@ -27,7 +27,7 @@ TEST_F(WorkerTest, ClosingDuringAScanStopsTheProbeAndReleasesTheLibrary)
     const int addedBefore = added->count();
     emit worker->SigScanDev();
     // The probe is waiting for readiness once the library holds the new meter open.
-    ASSERT_TRUE(WaitUntil([&] { return isDevOpen(kId13) == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return isDevOpen(kId13) == 1; }, 10000));
 
     // The main window: its close handler asks to close the selected meter (none here),
     // its destructor stops the thread.
@@ -60,9 +60,9 @@ TEST_F(WorkerTest, ClosingDuringAScanStopsTheProbeAndReleasesTheLibrary)
     // streaming one was stopped on its way out.
     EXPECT_EQ(isDevOpen(kId13), -1);
     EXPECT_EQ(isDevOpen(kId14), -1);
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(QTest::qWaitFor([&] {
         return !connected->IsStreaming() && !connected->IsOpenByHost() && !stuck->IsOpenByHost();
     }, 5000));
     // The scan still reported its end, and the thread went with the worker.
-    EXPECT_TRUE(WaitUntil([&] { return finished->count() > finishedBefore && t.isNull(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return finished->count() > finishedBefore && t.isNull(); }, 5000));
 }

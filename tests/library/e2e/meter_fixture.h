@@ -2,6 +2,7 @@
 // simulated meters of the test on the virtual bus, and helpers to wait and to read the log.
 #pragma once
 
+#include "simmeter/testing.h"
 #include "simmeter/virtual_bus.h"
 
 #include "api/registry.h"
@@ -32,13 +33,9 @@ constexpr int kId13 = 3 << 24;                  // "1-3"
 constexpr int kId112 = (1 << 24) + (2 << 16);   // "1-1.2"
 constexpr int kId113 = (1 << 24) + (3 << 16);   // "1-1.3"
 
+// The sim fixture's one wait, with the timeout in ms as these tests give it.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    QThread::msleep(2);
-  }
-  return condition();
+  return simmeter::testing::WaitFor(condition, std::chrono::milliseconds(timeoutMs));
 }
 
 class MeterTest : public ::testing::Test {

@@ -5,11 +5,12 @@
 #include "devinfoframe.h"
 #include "navigationbar.h"
 #include "scannedwidget.h"
-#include "ui_mainwidget.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTest>
 
 using namespace guitest;
 
@@ -33,8 +34,8 @@ TEST_F(DeviceList, ScanListsEachMeterWithItsIdentityNewestFirst)
     const int before = ScanFinishedCount();
     button->click();
     EXPECT_FALSE(button->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return ScanFinishedCount() > before; }, 20000));
-    EXPECT_TRUE(WaitUntil([&] { return button->isEnabled(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ScanFinishedCount() > before; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return button->isEnabled(); }, 1000));
 
     ASSERT_EQ(Page()->Entries().size(), 2);
     // The layout's first entry is the newest.
@@ -66,12 +67,11 @@ TEST_F(DeviceList, ConnectSelectAndCloseFollowTheUsersClicks)
     Plug(2);
     StartWindow();
     const int a = IdOfPort(1), b = IdOfPort(2);
-    Ui::MainWidget *f = window->Form();
 
     ASSERT_TRUE(Connect(a));
     EXPECT_EQ(EntryButtonText(a), "已连接");
     EXPECT_FALSE(Find<QPushButton>(Page()->FindEntry(a), "pbConn")->isEnabled());
-    EXPECT_EQ(f->stackedWidget->currentWidget(), f->pageData);
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
     EXPECT_EQ(manager->GetSelDev(), a);
     EXPECT_TRUE(Bar()->FindCard(a)->IsChecked());
     EXPECT_TRUE(Bar()->FindCard(a)->IsConnected());
@@ -84,21 +84,21 @@ TEST_F(DeviceList, ConnectSelectAndCloseFollowTheUsersClicks)
     EXPECT_FALSE(Bar()->FindCard(b)->IsChecked());
 
     // A click on the second card selects it; the device page is left for the data page.
-    f->pbHelp->click();
+    Find<QPushButton>(window, "pbHelp")->click();
     Click(Bar()->FindCard(b));
     EXPECT_EQ(manager->GetSelDev(), b);
     EXPECT_TRUE(Bar()->FindCard(b)->IsChecked());
     EXPECT_FALSE(Bar()->FindCard(a)->IsChecked());
-    EXPECT_EQ(f->stackedWidget->currentWidget(), f->pageData);
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
     // Clicking the checked card again changes nothing but still shows the data page.
-    f->pbHelp->click();
+    Find<QPushButton>(window, "pbHelp")->click();
     Click(Bar()->FindCard(b));
     EXPECT_EQ(manager->GetSelDev(), b);
-    EXPECT_EQ(f->stackedWidget->currentWidget(), f->pageData);
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
 
     // Closing the unselected card still clears the selection; its entry offers "连接".
     Find<QPushButton>(Bar()->FindCard(a), "pbClose")->click();
-    EXPECT_TRUE(WaitUntil([&] { return Bar()->FindCard(a) == nullptr; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Bar()->FindCard(a) == nullptr; }, 2000));
     EXPECT_EQ(manager->GetSelDev(), -1);
     EXPECT_EQ(EntryButtonText(a), "连接");
     EXPECT_TRUE(Find<QPushButton>(Page()->FindEntry(a), "pbConn")->isEnabled());
@@ -136,7 +136,7 @@ TEST_F(DeviceList, AnUnplugedMeterThatIsNotSelectedShowsDisconnected)
     EXPECT_TRUE(StatStyle(b).contains("connected.png"));
     Unplug(m2);
     // Readiness is lost without any scan: the card shows the disconnected icon.
-    EXPECT_TRUE(WaitUntil([&] { return !Bar()->FindCard(b)->IsConnected(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Bar()->FindCard(b)->IsConnected(); }, 5000));
     EXPECT_TRUE(StatStyle(b).contains("unConnected.png"));
     // The selected meter goes on streaming.
     EXPECT_TRUE(WaitForSamples(a));
@@ -152,7 +152,7 @@ TEST_F(DeviceList, AFailedOpenOffersARetry)
     ASSERT_NE(Page()->FindEntry(id), nullptr);
     Unplug(m);  // gone between the scan and the click: the open fails
     Find<QPushButton>(Page()->FindEntry(id), "pbConn")->click();
-    EXPECT_TRUE(WaitUntil([&] { return EntryButtonText(id) == "重新连接"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return EntryButtonText(id) == "重新连接"; }, 10000));
     EXPECT_TRUE(Find<QPushButton>(Page()->FindEntry(id), "pbConn")->isEnabled());
     EXPECT_EQ(Bar()->FindCard(id), nullptr);
 }

@@ -7,6 +7,7 @@
 
 #include "simmeter/calibration.h"
 
+#include <QTest>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
@@ -31,12 +32,7 @@ protected:
         cfg.signal.powerNw = 2000;
         meter = Plug(1, cfg);
         StartWindow();
-        // The 2-core machines are shared: under load a probe may miss its reply budget and
-        // the meter is then listed only by a later scan; a second attempt covers that.
-        bool connected = Connect(id, 40000);
-        if (!connected && ScanByButton())
-            connected = Connect(id, 40000);
-        ASSERT_TRUE(connected);
+        ASSERT_TRUE(Connect(id, 40000));
         page = Find<DataWidget>(window, "pageData");
         ASSERT_TRUE(page);
     }
@@ -52,9 +48,9 @@ TEST_F(MeterPanel, WavelengthAndAveragingReachTheMeter)
     auto *wave = Find<QSpinBox>(page, "sbWaveLen");
     auto *average = Find<QSpinBox>(page, "sbAve");
     wave->setValue(1310);
-    EXPECT_TRUE(WaitUntil([&] { return Model().SampleWavelength() == 1310; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().SampleWavelength() == 1310; }, guitest::kWaitMs));
     average->setValue(16);
-    EXPECT_TRUE(WaitUntil([&] { return Model().Average() == 16; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().Average() == 16; }, guitest::kWaitMs));
 }
 
 TEST_F(MeterPanel, ConnectionChangeLoadsTheMetersSettingsAndCalibrationDate)
@@ -70,7 +66,7 @@ TEST_F(MeterPanel, NumbersFollowTheMeter)
 {
     auto *data = Find<QLabel>(page->NumView(), "lbData");
     // 2000 nW with noise: automatic ranging picks 5 μW.
-    EXPECT_TRUE(WaitUntil([&] { return data->text().endsWith(QString::fromUtf8("μW")); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return data->text().endsWith(QString::fromUtf8("μW")); }, guitest::kWaitMs));
 }
 
 TEST_F(MeterPanel, ZeroCompensationWithNoSendsNothing)
@@ -112,8 +108,8 @@ TEST_F(MeterPanel, LoadedSettingsReachTheMeterWithinTheirLimits)
     }
     AnswerFileDialog(path);
     page->LoadConfig();
-    EXPECT_TRUE(WaitUntil([&] { return Model().SampleWavelength() == 1550; }));
-    EXPECT_TRUE(WaitUntil([&] { return Model().Average() == 1; }));  // 0 clamped to 1
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().SampleWavelength() == 1550; }, guitest::kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().Average() == 1; }, guitest::kWaitMs));  // 0 clamped to 1
 }
 
 }  // namespace
