@@ -20,7 +20,7 @@ void Feed(MeasureStore &store, const std::vector<double> &values, qint64 t0 = 10
     store.AddSamples(batch.data(), static_cast<int>(batch.size()), attenuationDb);
 }
 
-double Share(const StatBlock &b, int bin) { return b.histogram[3 * bin + 2]; }
+double Share(const StatBlock &b, int bin) { return b.histogram[kHistogramBinFields * bin + kBinShare]; }
 
 double ShareSum(const StatBlock &b)
 {
@@ -238,4 +238,46 @@ TEST(MeasureStoreTest, EachHistogramBinHoldsItsShareOfTheWindow)
     const double shares[kHistogramBins] = {0, 75, 0, 0, 0, 0, 0, 0, 0, 25};
     for (int b = 0; b < kHistogramBins; ++b)
         EXPECT_NEAR(Share(s, b), shares[b], 1e-9) << "bin " << b;
+}
+
+// A reader that holds part of the window gets exactly what follows it; one that holds
+// another run, or whose newest sample already left the window, gets the whole window.
+TEST(MeasureStoreTest, ReadAfterACursorGivesExactlyTheNewSamples)
+{
+    MeasureStore store;
+    store.StartStatistics(4, -1);  // a window of 4 samples
+    Feed(store, {1, 2, 3});
+    QVector<double> times, values;
+    WindowPart part;
+    store.CopyWindowAfter(WindowCursor{}, &times, &values, 1.0, &part);
+    EXPECT_TRUE(part.whole);
+    EXPECT_EQ(values, (QVector<double>{1, 2, 3}));
+    EXPECT_EQ(part.end.seq, 3);
+    EXPECT_EQ(part.windowSize, 3);
+
+    Feed(store, {4, 5}, 2000000);  // 1 left the window
+    const WindowCursor held = part.end;
+    store.CopyWindowAfter(held, &times, &values, 1000.0, &part);
+    EXPECT_FALSE(part.whole);
+    EXPECT_EQ(values, (QVector<double>{0.004, 0.005}));
+    EXPECT_EQ(times, (QVector<double>{2000.0, 2000.1}));
+    EXPECT_EQ(part.end.seq, 5);
+    EXPECT_EQ(part.windowSize, 4);
+
+    store.CopyWindowAfter(part.end, &times, &values, 1.0, &part);  // nothing new
+    EXPECT_FALSE(part.whole);
+    EXPECT_TRUE(values.isEmpty());
+
+    Feed(store, {6, 7, 8, 9, 10}, 3000000);  // the sample after `held` left the window
+    store.CopyWindowAfter(held, &times, &values, 1.0, &part);
+    EXPECT_TRUE(part.whole);
+    EXPECT_EQ(values, (QVector<double>{7, 8, 9, 10}));
+
+    const WindowCursor oldRun = part.end;
+    store.StartStatistics(4, -1);
+    Feed(store, {11}, 4000000);
+    store.CopyWindowAfter(oldRun, &times, &values, 1.0, &part);
+    EXPECT_TRUE(part.whole);
+    EXPECT_NE(part.end.run, oldRun.run);
+    EXPECT_EQ(values, (QVector<double>{11}));
 }
