@@ -162,6 +162,15 @@ public:
         positional.erase(positional.begin());
     }
 
+    // The end of a command on one meter: METER, if given, and nothing after it. False when
+    // --help asked for the command's page instead.
+    bool takeOnlyMeter() {
+        if (wantHelp) return false;
+        takeMeter();
+        noMoreArguments();
+        return true;
+    }
+
     void noMoreArguments() const {
         if (!positional.empty()) throw UsageError{"unexpected argument '" + positional[0] + "'"};
     }
@@ -247,70 +256,78 @@ private:
 
 // ---- one function per command: its options, then its arguments ----------------------
 
-ParseResult parseScan(Parser& p) {
+// The value options several commands take, read the same way by each of them.
+enum SharedOption : unsigned {
+    kWavelengthOption = 1u << 0,
+    kAverageOption = 1u << 1,
+    kCountOption = 1u << 2,
+    kTextOrJsonOption = 1u << 3,
+};
+
+// Reads a command's options: the shared ones in `shared`, then its own through `own`,
+// which returns false for an option the command does not have.
+template <typename Own>
+void readOptions(Parser& p, unsigned shared, Own own) {
     while (auto o = p.nextOption()) {
-        if (o->name == "--format") p.opt.format = textOrJson(o->value);
-        else p.unknown(*o);
+        const std::string& name = o->name;
+        if ((shared & kWavelengthOption) && name == "--wavelength")
+            p.opt.wavelengthNm = wavelengthValue(o->value);
+        else if ((shared & kAverageOption) && name == "--average")
+            p.opt.average = averageValue(o->value);
+        else if ((shared & kCountOption) && name == "--count")
+            p.opt.count = countValue(o->value);
+        else if ((shared & kTextOrJsonOption) && name == "--format")
+            p.opt.format = textOrJson(o->value);
+        else if (!own(*o))
+            p.unknown(*o);
     }
+}
+
+void readOptions(Parser& p, unsigned shared) {
+    readOptions(p, shared, [](const CommandOption&) { return false; });
+}
+
+ParseResult parseScan(Parser& p) {
+    readOptions(p, kTextOrJsonOption);
     if (p.wantHelp) return p.helpPage();
     p.noMoreArguments();
     return p.done();
 }
 
 ParseResult parseInfo(Parser& p) {
-    while (auto o = p.nextOption()) {
-        if (o->name == "--format") p.opt.format = textOrJson(o->value);
-        else p.unknown(*o);
-    }
-    if (p.wantHelp) return p.helpPage();
-    p.takeMeter();
-    p.noMoreArguments();
+    readOptions(p, kTextOrJsonOption);
+    if (!p.takeOnlyMeter()) return p.helpPage();
     return p.done();
 }
 
 ParseResult parseRead(Parser& p) {
-    while (auto o = p.nextOption()) {
-        if (o->name == "--wavelength") p.opt.wavelengthNm = wavelengthValue(o->value);
-        else if (o->name == "--average") p.opt.average = averageValue(o->value);
-        else if (o->name == "--count") p.opt.count = countValue(o->value);
-        else if (o->name == "--format") p.opt.format = textOrJson(o->value);
-        else p.unknown(*o);
-    }
-    if (p.wantHelp) return p.helpPage();
-    p.takeMeter();
-    p.noMoreArguments();
+    readOptions(p, kWavelengthOption | kAverageOption | kCountOption | kTextOrJsonOption);
+    if (!p.takeOnlyMeter()) return p.helpPage();
     if (!p.opt.count) p.opt.count = 1;
     return p.done();
 }
 
 ParseResult parseStream(Parser& p) {
-    while (auto o = p.nextOption()) {
-        const std::string& value = o->value;
-        if (o->name == "--wavelength") {
-            p.opt.wavelengthNm = wavelengthValue(value);
-        } else if (o->name == "--average") {
-            p.opt.average = averageValue(value);
-        } else if (o->name == "--count") {
-            p.opt.count = countValue(value);
-        } else if (o->name == "--duration") {
+    readOptions(p, kWavelengthOption | kAverageOption | kCountOption, [&p](const CommandOption& o) {
+        const std::string& value = o.value;
+        if (o.name == "--duration") {
             double seconds = 0;
             if (!parsePositiveReal(value, seconds))
                 throw UsageError{"invalid duration '" + value + "' (expected seconds greater than 0)"};
             p.opt.durationS = seconds;
-        } else if (o->name == "--format") {
+        } else if (o.name == "--format") {
             if (value == "csv") p.opt.format = OutputFormat::Csv;
             else if (value == "jsonl") p.opt.format = OutputFormat::Jsonl;
             else throw UsageError{"invalid format '" + value + "' (expected csv or jsonl)"};
-        } else if (o->name == "--output") {
+        } else if (o.name == "--output") {
             if (value.empty()) throw UsageError{"option '--output' needs a file name"};
             p.opt.outputPath = value;
         } else {
-            p.unknown(*o);
+            return false;
         }
-    }
-    if (p.wantHelp) return p.helpPage();
-    p.takeMeter();
-    p.noMoreArguments();
+        return true;
+    });
+    if (!p.takeOnlyMeter()) return p.helpPage();
     if (p.opt.count && p.opt.durationS)
         throw UsageError{"options '--count' and '--duration' exclude each other"};
     if (p.opt.format == OutputFormat::Text) p.opt.format = OutputFormat::Csv;
@@ -318,26 +335,19 @@ ParseResult parseStream(Parser& p) {
 }
 
 ParseResult parseSet(Parser& p) {
-    while (auto o = p.nextOption()) {
-        if (o->name == "--wavelength") p.opt.wavelengthNm = wavelengthValue(o->value);
-        else if (o->name == "--average") p.opt.average = averageValue(o->value);
-        else p.unknown(*o);
-    }
-    if (p.wantHelp) return p.helpPage();
-    p.takeMeter();
-    p.noMoreArguments();
+    readOptions(p, kWavelengthOption | kAverageOption);
+    if (!p.takeOnlyMeter()) return p.helpPage();
     if (!p.opt.wavelengthNm && !p.opt.average) throw UsageError{"'set' needs --wavelength or --average"};
     return p.done();
 }
 
 ParseResult parseZero(Parser& p) {
-    while (auto o = p.nextOption()) {
-        if (o->name == "--force") p.opt.force = true;
-        else p.unknown(*o);
-    }
-    if (p.wantHelp) return p.helpPage();
-    p.takeMeter();
-    p.noMoreArguments();
+    readOptions(p, 0, [&p](const CommandOption& o) {
+        if (o.name != "--force") return false;
+        p.opt.force = true;
+        return true;
+    });
+    if (!p.takeOnlyMeter()) return p.helpPage();
     return p.done();
 }
 

@@ -173,15 +173,34 @@ void OpenMeter::waitReady(LibrarySession& lib, const CliEnvironment& env) {
 // spectral correction and a zero compensation would be lost when the command ends.
 // Either read may time out once under load: it is asked again before the open fails.
 void OpenMeter::syncWithMeter() {
-    int nm = 0;
-    int rc = retried([&] { return getSampleWavelength(id_, &nm); });
-    if (rc != TESSIVAR_OK)
-        throw Failure("Cannot read the wavelength of " + meterName(id_) + ": " + describeQuery(rc) + ".");
-    double zero = 0.0;
-    rc = retried([&] { return getZeroOffset(id_, &zero); });
-    if (rc != TESSIVAR_OK)
-        throw Failure("Cannot read the zero offset of " + meterName(id_) + ": " + describeQuery(rc) + ".");
+    currentWavelength(id_);
+    currentZeroOffset(id_);
 }
+
+namespace {
+
+// A query of one meter setting, asked again after a time-out; naming `what` in the
+// failure ("Cannot read the <what> of meter N: ...").
+template <typename T, typename Query>
+T queried(int id, const char* what, Query query) {
+    T value{};
+    const int rc = retried([&] { return query(&value); });
+    if (rc != TESSIVAR_OK)
+        throw Failure(std::string("Cannot read the ") + what + " of " + meterName(id) + ": " +
+                      describeQuery(rc) + ".");
+    return value;
+}
+
+// A setting sent to a meter, sent again when its reply did not come.
+template <typename Command>
+void commanded(int id, const char* what, Command command) {
+    const int rc = retriedCommand(command);
+    if (rc != TESSIVAR_OK)
+        throw Failure(std::string("Cannot set the ") + what + " of " + meterName(id) + ": " +
+                      describeCommand(rc) + ".");
+}
+
+}  // namespace
 
 std::pair<int, int> waveRange(int id) {
     int start = 0, end = 0;
@@ -199,39 +218,22 @@ void applySettings(const OpenMeter& meter, const Options& opt) {
             throw Failure("Wavelength " + std::to_string(*opt.wavelengthNm) +
                           " nm is outside the probe's range (" + std::to_string(start) + " to " +
                           std::to_string(end) + " nm).");
-        const int rc = retriedCommand([&] { return setSampleWavelength(id, *opt.wavelengthNm); });
-        if (rc != TESSIVAR_OK)
-            throw Failure("Cannot set the wavelength of " + meterName(id) + ": " + describeCommand(rc) + ".");
+        commanded(id, "wavelength", [&] { return setSampleWavelength(id, *opt.wavelengthNm); });
     }
-    if (opt.average) {
-        const int rc = retriedCommand([&] { return setAverage(id, *opt.average); });
-        if (rc != TESSIVAR_OK)
-            throw Failure("Cannot set the averaging of " + meterName(id) + ": " + describeCommand(rc) + ".");
-    }
+    if (opt.average) commanded(id, "averaging", [&] { return setAverage(id, *opt.average); });
 }
 
 int currentWavelength(int id) {
-    int nm = 0;
-    const int rc = retried([&] { return getSampleWavelength(id, &nm); });
-    if (rc != TESSIVAR_OK)
-        throw Failure("Cannot read the wavelength of " + meterName(id) + ": " + describeQuery(rc) + ".");
-    return nm;
+    return queried<int>(id, "wavelength", [id](int* nm) { return getSampleWavelength(id, nm); });
 }
 
 int currentAverage(int id) {
-    unsigned short count = 0;
-    const int rc = retried([&] { return getAverage(id, &count); });
-    if (rc != TESSIVAR_OK)
-        throw Failure("Cannot read the averaging of " + meterName(id) + ": " + describeQuery(rc) + ".");
-    return count;
+    return queried<unsigned short>(id, "averaging",
+                                   [id](unsigned short* n) { return getAverage(id, n); });
 }
 
 double currentZeroOffset(int id) {
-    double zero = 0.0;
-    const int rc = retried([&] { return getZeroOffset(id, &zero); });
-    if (rc != TESSIVAR_OK)
-        throw Failure("Cannot read the zero offset of " + meterName(id) + ": " + describeQuery(rc) + ".");
-    return zero;
+    return queried<double>(id, "zero offset", [id](double* zero) { return getZeroOffset(id, zero); });
 }
 
 std::string calibrationDate(int id) {

@@ -160,37 +160,41 @@ StreamOutcome streamInto(OpenMeter& meter, SampleSink& sink, const StreamConfig&
     return outcome;
 }
 
+// Applies the settings asked for and flags readings that are less than measurements.
+void prepareReadings(const OpenMeter& meter, const Options& opt, CliEnvironment& env) {
+    applySettings(meter, opt);
+    flagCalibration(meter.id(), env);
+    flagProbe(meter.id(), env);
+}
+
 }  // namespace
 
 int cmdRead(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     const int id = selectMeter(lib, opt, env);
     OpenMeter meter(id, lib, env);
-    applySettings(meter, opt);
-    flagCalibration(id, env);
-    flagProbe(id, env);
+    prepareReadings(meter, opt, env);
     StreamConfig config;
     config.count = opt.count;
+    StreamOutcome o;
     if (opt.format == OutputFormat::Json) {
         const std::string metadata = metadataJson(id, meter);
         CollectingSink sink;
-        const StreamOutcome o = streamInto(meter, sink, config, env, false);
+        o = streamInto(meter, sink, config, env, false);
         std::string readings = "[";
         for (size_t i = 0; i < sink.samples().size(); ++i)
             readings += (i ? "," : "") + jsonReading(sink.samples()[i], meter.utcOffset());
         env.out << jsonObject({{"metadata", metadata}, {"readings", readings + "]"}}) << "\n";
-        return reportStreamEnd(o, lib, id, "standard output", true, env);
+    } else {
+        TextSink sink(env.out, &readingRow, meter.utcOffset());
+        o = streamInto(meter, sink, config, env, false);
     }
-    TextSink sink(env.out, &readingRow, meter.utcOffset());
-    const StreamOutcome o = streamInto(meter, sink, config, env, false);
     return reportStreamEnd(o, lib, id, "standard output", true, env);
 }
 
 int cmdStream(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     const int id = selectMeter(lib, opt, env);
     OpenMeter meter(id, lib, env);
-    applySettings(meter, opt);
-    flagCalibration(id, env);
-    flagProbe(id, env);
+    prepareReadings(meter, opt, env);
 
     std::ofstream file;
     std::ostream* os = &env.out;
