@@ -11,30 +11,21 @@ namespace calib {
 
 namespace {
 
-void PutU16(QByteArray &b, quint16 v)
+// Appends `v` in little-endian byte order, a float or double as its IEEE 754 bits.
+template <typename Bits, typename T>
+void PutLittleEndian(QByteArray &b, T v)
 {
-    char raw[2];
-    qToLittleEndian(v, raw);
-    b.append(raw, 2);
+    static_assert(sizeof(Bits) == sizeof(T), "the bits must hold exactly the value");
+    Bits bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    char raw[sizeof bits];
+    qToLittleEndian(bits, raw);
+    b.append(raw, sizeof raw);
 }
 
-void PutF32(QByteArray &b, float v)
-{
-    quint32 bits;
-    std::memcpy(&bits, &v, 4);
-    char raw[4];
-    qToLittleEndian(bits, raw);
-    b.append(raw, 4);
-}
-
-void PutF64(QByteArray &b, double v)
-{
-    quint64 bits;
-    std::memcpy(&bits, &v, 8);
-    char raw[8];
-    qToLittleEndian(bits, raw);
-    b.append(raw, 8);
-}
+void PutU16(QByteArray &b, quint16 v) { PutLittleEndian<quint16>(b, v); }
+void PutF32(QByteArray &b, float v) { PutLittleEndian<quint32>(b, v); }
+void PutF64(QByteArray &b, double v) { PutLittleEndian<quint64>(b, v); }
 
 quint16 GetU16(const char *p) { return qFromLittleEndian<quint16>(p); }
 
