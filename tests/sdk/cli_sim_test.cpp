@@ -239,24 +239,7 @@ TEST_F(CliSimTest, ZeroCompensationOfALitProbeIsRefusedUnlessForced) {
     EXPECT_GT(m->Model().ZeroOffset(), 10000.0);
 }
 
-TEST_F(CliSimTest, ZeroCompensationUsesAFreshReading) {
-    Meter m = plug("1-3", 2500.0);
-    ASSERT_EQ(run({"set", std::to_string(kId13), "-w", "850"}).status, 0);
-    CliRun z = run({"zero", std::to_string(kId13)});
-    ASSERT_EQ(z.status, 0) << z.err;
-    EXPECT_NEAR(m->Model().ZeroOffset(), 2500.0, 2500.0 * 0.02) << z.out;
-    EXPECT_TRUE(std::regex_match(z.out, std::regex("Zero offset:  2\\.[45]\\d{3} µW\n"))) << z.out;
-    // The stored offset applies to the next session: readings are now near zero.
-    CliRun r = run({"read", std::to_string(kId13), "-n", "5"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    // What is left is the noise (0.2 % of 2.5 µW): nanowatts, no longer microwatts.
-    EXPECT_EQ(lines(r.out).size(), 5u);
-    EXPECT_EQ(r.out.find(" µW "), std::string::npos) << "still microwatts after zeroing:\n" << r.out;
-}
-
-// ---- read and stream ---------------------------------------------------------------------
-
-TEST_F(CliSimTest, ReadingsFollowTheWavelengthTheMeterKeepsBetweenSessions) {
+TEST_F(CliSimTest, ReadingsAndZeroCompensationFollowTheWavelengthTheMeterKeeps) {
     // The meter remembers its wavelength; a new session of the library starts without
     // it and must fetch it, or the spectral correction of another wavelength is applied
     // (here 850 nm against 532 nm: 65 % too high).
@@ -271,7 +254,21 @@ TEST_F(CliSimTest, ReadingsFollowTheWavelengthTheMeterKeepsBetweenSessions) {
         EXPECT_NE(value.find(std::string(command) == "read" ? "  2." : ",2."), std::string::npos)
             << command << " not at 2.5 µW: " << value;
     }
+
+    // Zero compensation takes a fresh reading at that wavelength.
+    CliRun z = run({"zero", std::to_string(kId13)});
+    ASSERT_EQ(z.status, 0) << z.err;
+    EXPECT_NEAR(m->Model().ZeroOffset(), 2500.0, 2500.0 * 0.02) << z.out;
+    EXPECT_TRUE(std::regex_match(z.out, std::regex("Zero offset:  2\\.[45]\\d{3} µW\n"))) << z.out;
+    // The stored offset applies to the next session: readings are now near zero.
+    CliRun r = run({"read", std::to_string(kId13), "-n", "5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // What is left is the noise (0.2 % of 2.5 µW): nanowatts, no longer microwatts.
+    EXPECT_EQ(lines(r.out).size(), 5u);
+    EXPECT_EQ(r.out.find(" µW "), std::string::npos) << "still microwatts after zeroing:\n" << r.out;
 }
+
+// ---- read and stream ---------------------------------------------------------------------
 
 TEST_F(CliSimTest, ReadPrintsTheRequestedNumberOfReadingsAtTheGivenWavelength) {
     Meter m = plug("1-3", 2500.0);
