@@ -107,14 +107,11 @@ protected:
 
 }  // namespace
 
-TEST_F(CliProcessTest, ScanWithoutAnyMeterExitsWithOne) {
+TEST_F(CliProcessTest, ExitStatusesForHelpUsageNoMeterAndUnknownId) {
     // No virtual bus at all: the real, empty USB of this machine.
-    Finished f = finish(start({kCli, "scan"}));
-    EXPECT_EQ(f.status, 1);
-    EXPECT_EQ(f.err, "No meter found.\n");
-}
-
-TEST_F(CliProcessTest, ExitStatusesForHelpUsageAndUnknownId) {
+    Finished scan = finish(start({kCli, "scan"}));
+    EXPECT_EQ(scan.status, 1);
+    EXPECT_EQ(scan.err, "No meter found.\n");
     EXPECT_EQ(finish(start({kCli, "--help"})).status, 0);
     EXPECT_EQ(finish(start({kCli, "stream", "--help"})).status, 0);
     Finished usage = finish(start({kCli, "read", "--count", "0"}));
