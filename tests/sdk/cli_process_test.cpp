@@ -10,14 +10,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "scratch_dir.h"
+#include "test_files.h"
 
 using namespace std::chrono_literals;
 
@@ -26,13 +23,6 @@ namespace {
 constexpr const char* kCli = TESSIVAR_CLI_PATH;
 constexpr const char* kSim = TESSIVAR_SIM_PATH;
 const std::string kId13 = std::to_string(3 << 24);  // the launcher's meter on port "1-3"
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 size_t countLines(const std::string& text) {
     size_t n = 0;
@@ -117,14 +107,11 @@ protected:
 
 }  // namespace
 
-TEST_F(CliProcessTest, ScanWithoutAnyMeterExitsWithOne) {
+TEST_F(CliProcessTest, ExitStatusesForHelpUsageNoMeterAndUnknownId) {
     // No virtual bus at all: the real, empty USB of this machine.
-    Finished f = finish(start({kCli, "scan"}));
-    EXPECT_EQ(f.status, 1);
-    EXPECT_EQ(f.err, "No meter found.\n");
-}
-
-TEST_F(CliProcessTest, ExitStatusesForHelpUsageAndUnknownId) {
+    Finished scan = finish(start({kCli, "scan"}));
+    EXPECT_EQ(scan.status, 1);
+    EXPECT_EQ(scan.err, "No meter found.\n");
     EXPECT_EQ(finish(start({kCli, "--help"})).status, 0);
     EXPECT_EQ(finish(start({kCli, "stream", "--help"})).status, 0);
     Finished usage = finish(start({kCli, "read", "--count", "0"}));
@@ -187,14 +174,11 @@ TEST_F(CliProcessTest, ASecondProgramIsToldTheMeterIsInUseAndTheFirstStreamGoesO
     const std::string csv = readFile(file);
     EXPECT_EQ(countLines(csv), 402u) << "metadata, header and every sample of the first program";
     // Samples come every 10 ms: a gap would mean the second program disturbed the first.
-    std::istringstream in(csv);
-    std::string line;
-    std::getline(in, line);
-    std::getline(in, line);
+    const std::vector<std::string> rows = lines(csv);
     long long previous = -1;
     int gaps = 0;
-    while (std::getline(in, line)) {
-        const long long t = std::stoll(line.substr(0, line.find(',')));
+    for (size_t i = 2; i < rows.size(); ++i) {
+        const long long t = std::stoll(split(rows[i], ',')[0]);
         if (previous >= 0 && t - previous > 30) ++gaps;
         previous = t;
     }

@@ -5,25 +5,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <sstream>
 #include <string>
 
 #include "format.h"
+#include "test_files.h"
 
 using namespace tessivar::cli;
-
-namespace {
-
-std::vector<std::string> splitCsv(const std::string& line) {
-    std::vector<std::string> cells;
-    std::string cell;
-    std::istringstream in(line);
-    while (std::getline(in, cell, ',')) cells.push_back(cell);
-    if (!line.empty() && line.back() == ',') cells.push_back("");
-    return cells;
-}
-
-}  // namespace
 
 TEST(FormatUnits, WattsAndDbmFromNanowatts) {
     EXPECT_DOUBLE_EQ(nanowattsToWatts(1e9), 1.0);
@@ -95,7 +82,7 @@ TEST(FormatRows, CsvColumnsNameWhatTheyAre) {
     for (double nw : powers) {
         const std::string row = csvRow({1768465805042LL, nw}, 3600);
         ASSERT_EQ(row.back(), '\n');
-        auto cells = splitCsv(row.substr(0, row.size() - 1));
+        auto cells = split(row.substr(0, row.size() - 1), ',');
         ASSERT_EQ(cells.size(), 5u) << row;
         EXPECT_EQ(cells[0], "1768462205042") << "Unix time is an hour before the local stamp";
         EXPECT_EQ(cells[1], "1768465805042");
@@ -115,12 +102,12 @@ TEST(FormatRows, WattsWithSevenSignificantDigits) {
 
 TEST(FormatRows, MissingValuesAreEmptyInCsvAndNullInJson) {
     auto row = csvRow({5, -2.0}, 0);
-    auto cells = splitCsv(row.substr(0, row.size() - 1));
+    auto cells = split(row.substr(0, row.size() - 1), ',');
     ASSERT_EQ(cells.size(), 5u);
     EXPECT_EQ(std::strtod(cells[3].c_str(), nullptr), -2e-9);
     EXPECT_EQ(cells[4], "");
     row = csvRow({5, NAN}, 0);
-    auto broken = splitCsv(row.substr(0, row.size() - 1));
+    auto broken = split(row.substr(0, row.size() - 1), ',');
     ASSERT_EQ(broken.size(), 5u);
     EXPECT_EQ(broken[3], "");
     EXPECT_EQ(broken[4], "");

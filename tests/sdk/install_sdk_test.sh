@@ -74,10 +74,8 @@ make -s -C "$work/make-examples" CFLAGS="-O2 -Wall -Werror $cflags" >"$work/make
 # 3. The installed tool finds the installed library by itself; the examples built with
 #    pkg-config need the usual library path.
 "$prefix/bin/tessivar" --version | grep -q '^tessivar 1\.' || fail "installed tessivar does not run"
-set +e
-"$prefix/bin/tessivar" scan 2>"$work/scan.err"
-status=$?
-set -e
+status=0
+"$prefix/bin/tessivar" scan 2>"$work/scan.err" || status=$?
 [[ $status == 1 && $(cat "$work/scan.err") == "No meter found." ]] ||
   fail "installed tessivar scan without a meter: status $status, $(cat "$work/scan.err")"
 # The SDK guide's recipe for a non-system prefix: the library's folder as run path.
@@ -85,10 +83,9 @@ set -e
 cc -std=c99 -Wall -Werror $cflags "$sdk/examples/scan_read.c" $(pkg-config --cflags --libs tessivar) \
    -Wl,-rpath,"$(pkg-config --variable=libdir tessivar)" -o "$work/scan_read_rpath" ||
   fail "building scan_read with the guide's run path"
-set +e
-env -u LD_LIBRARY_PATH LD_PRELOAD="$preload" "$work/scan_read_rpath" >/dev/null 2>"$work/rpath.err"
-status=$?
-set -e
+status=0
+env -u LD_LIBRARY_PATH LD_PRELOAD="$preload" "$work/scan_read_rpath" >/dev/null 2>"$work/rpath.err" ||
+  status=$?
 [[ $status == 1 ]] && ! grep -q "error while loading shared libraries" "$work/rpath.err" ||
   fail "scan_read built with the run path does not find the library by itself: $(cat "$work/rpath.err")"
 export LD_LIBRARY_PATH=$libdir

@@ -30,11 +30,9 @@ FAKE
 chmod +x "$work/bin/cmake"
 
 run_build() {  # status, stdout and stderr of scripts/build into globals
-  set +e
+  status=0
   PATH="$work/bin:$PATH" TESSIVAR_BUILD_ROOT="$work/root" "$repo/scripts/build" normal \
-    >"$work/out" 2>"$work/err"
-  status=$?
-  set -e
+    >"$work/out" 2>"$work/err" || status=$?
 }
 
 run_build

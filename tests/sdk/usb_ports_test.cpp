@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "scratch_dir.h"
+#include "test_files.h"
 #include "usb_ports.h"
 
 using namespace tessivar::cli;

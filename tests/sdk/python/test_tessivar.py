@@ -27,10 +27,24 @@ TOLERANCE = 0.02 * POWER_NW
 WAVELENGTH = 850  # the library and the simulated meter agree on the coefficient here
 
 
-class ScanAndIdentity(unittest.TestCase):
+class BindingTest(unittest.TestCase):
     def tearDown(self):
         tessivar.release()
 
+
+class OpenMeterTest(BindingTest):
+    """Each case starts with the first meter open at WAVELENGTH."""
+
+    def setUp(self):
+        self.meter = tessivar.Meter(IDS[0])
+        self.meter.wavelength = WAVELENGTH
+
+    def tearDown(self):
+        self.meter.close()
+        super().tearDown()
+
+
+class ScanAndIdentity(BindingTest):
     def test_scan_finds_every_meter(self):
         self.assertEqual(sorted(tessivar.scan()), sorted(IDS))
         self.assertEqual(sorted(tessivar.scan()), sorted(IDS), "a second scan keeps the ids")
@@ -50,14 +64,7 @@ class ScanAndIdentity(unittest.TestCase):
         self.assertEqual(len(serials), len(IDS), "each meter has its own serial")
 
 
-class Settings(unittest.TestCase):
-    def setUp(self):
-        self.meter = tessivar.Meter(IDS[0])
-
-    def tearDown(self):
-        self.meter.close()
-        tessivar.release()
-
+class Settings(OpenMeterTest):
     def test_wavelength_and_average_read_back(self):
         self.meter.wavelength = 980
         self.assertEqual(self.meter.wavelength, 980)
@@ -72,16 +79,17 @@ class Settings(unittest.TestCase):
         self.assertIsInstance(cm.exception, tessivar.TessivarError)
         self.assertEqual(self.meter.wavelength, 900, "nothing was sent")
 
+    def test_a_wavelength_that_is_not_whole_is_refused(self):
+        self.meter.wavelength = 900.0  # whole, as a float
+        self.assertEqual(self.meter.wavelength, 900)
+        for bad in (850.5, "850", True):
+            with self.assertRaises(tessivar.ArgumentError) as cm:
+                self.meter.wavelength = bad
+            self.assertIsInstance(cm.exception, ValueError)
+        self.assertEqual(self.meter.wavelength, 900, "nothing was truncated and sent")
 
-class Readings(unittest.TestCase):
-    def setUp(self):
-        self.meter = tessivar.Meter(IDS[0])
-        self.meter.wavelength = WAVELENGTH
 
-    def tearDown(self):
-        self.meter.close()
-        tessivar.release()
-
+class Readings(OpenMeterTest):
     def test_read_gives_floats_with_time_stamps(self):
         readings = self.meter.read(10)
         self.assertEqual(len(readings), 10)
@@ -97,6 +105,13 @@ class Readings(unittest.TestCase):
         self.assertLess(abs(readings[0].time - datetime.datetime.now()), datetime.timedelta(minutes=5))
         self.assertFalse(self.meter._streaming, "read stops what it started")
 
+    def test_power_in_watts_and_unix_time(self):
+        self.assertAlmostEqual(self.meter.power, POWER_NW * 1e-9, delta=TOLERANCE * 1e-9)
+        r = self.meter.read(1)[0]
+        self.assertLess(abs(r.unix_ms - time.time() * 1000), 60000)
+        self.assertEqual(r.time_ms - r.unix_ms, time.localtime().tm_gmtoff * 1000)
+        self.assertEqual(int(r.datetime.timestamp() * 1000), r.unix_ms)
+
     def test_read_with_a_timeout_raises_when_the_readings_do_not_arrive(self):
         with self.assertRaises(tessivar.NoReplyError) as cm:
             self.meter.read(100000, timeout=0.3)  # 100 samples/s: 30 at most
@@ -110,7 +125,6 @@ class Readings(unittest.TestCase):
         self.assertLessEqual(max(steps), 20, "no gap in a 100 samples/s stream")
 
     def test_stream_keeps_polling_while_the_caller_is_slow(self):
-        import time
         got = []
         for r in self.meter.stream(duration=6.0):
             if not got:
@@ -121,10 +135,7 @@ class Readings(unittest.TestCase):
         self.assertLessEqual(max(steps), 20, "samples were lost while the caller slept")
 
 
-class Errors(unittest.TestCase):
-    def tearDown(self):
-        tessivar.release()
-
+class Errors(BindingTest):
     def test_unknown_id_raises_no_device_with_code_minus_one(self):
         with self.assertRaises(tessivar.NoDeviceError) as cm:
             tessivar.Meter(12345)
@@ -163,10 +174,7 @@ class CsvExample(unittest.TestCase):
             self.assertEqual(int(stamp.timestamp() * 1000), int(row[0]))
 
 
-class ChoosingAMeter(unittest.TestCase):
-    def tearDown(self):
-        tessivar.release()
-
+class ChoosingAMeter(BindingTest):
     def test_by_serial_port_or_id_text(self):
         with tessivar.Meter(IDS[1]) as meter:
             serial = meter.identity().head_serial
@@ -193,29 +201,7 @@ class ChoosingAMeter(unittest.TestCase):
             tessivar.id_of_port("1-0")
 
 
-class TheBinding(unittest.TestCase):
-    def tearDown(self):
-        tessivar.release()
-
-    def test_power_in_watts_and_unix_time(self):
-        with tessivar.Meter(IDS[0]) as meter:
-            meter.wavelength = WAVELENGTH
-            self.assertAlmostEqual(meter.power, POWER_NW * 1e-9, delta=TOLERANCE * 1e-9)
-            r = meter.read(1)[0]
-            self.assertLess(abs(r.unix_ms - time.time() * 1000), 60000)
-            self.assertEqual(r.time_ms - r.unix_ms, time.localtime().tm_gmtoff * 1000)
-            self.assertEqual(int(r.datetime.timestamp() * 1000), r.unix_ms)
-
-    def test_a_wavelength_that_is_not_whole_is_refused(self):
-        with tessivar.Meter(IDS[0]) as meter:
-            meter.wavelength = 900.0  # whole, as a float
-            self.assertEqual(meter.wavelength, 900)
-            for bad in (850.5, "850", True):
-                with self.assertRaises(tessivar.ArgumentError) as cm:
-                    meter.wavelength = bad
-                self.assertIsInstance(cm.exception, ValueError)
-            self.assertEqual(meter.wavelength, 900, "nothing was truncated and sent")
-
+class TheBinding(BindingTest):
     def test_a_closed_meter_says_so(self):
         meter = tessivar.Meter(IDS[0])
         meter.close()
