@@ -41,8 +41,10 @@ protected:
     MeasureWidget *page = nullptr;
     QPushButton *run = nullptr;
 
-    void Connected()
+    // Every case starts connected to one simulated meter, on the recorder page.
+    void SetUp() override
     {
+        MainWindowTest::SetUp();
         Plug(1);
         StartWindow();
         ASSERT_TRUE(Connect(IdOfPort(1)));
@@ -65,8 +67,6 @@ protected:
 
 TEST_F(Recorder, FormStartsAsDescribed)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     EXPECT_EQ(run->text(), "开始测量");
     EXPECT_TRUE(run->isCheckable());
     EXPECT_TRUE(Find<QRadioButton>(page, "rbManualStop")->isChecked());
@@ -84,8 +84,6 @@ TEST_F(Recorder, FormStartsAsDescribed)
 
 TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     Find<QRadioButton>(page, "rbSampleCountStop")->setChecked(true);
     Find<QSpinBox>(page, "sbSampleCount")->setValue(15);
     Click(run);
@@ -106,8 +104,6 @@ TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
 
 TEST_F(Recorder, ByHandWritesThePendingRowsAndMarkerFollowsTheMouse)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     Click(run);
     Ticks(42);
     EXPECT_EQ(QFile::exists(tmp.filePath("sample.csv")), false);  // fewer than 100: not yet written
@@ -144,8 +140,6 @@ TEST_F(Recorder, ByHandWritesThePendingRowsAndMarkerFollowsTheMouse)
 
 TEST_F(Recorder, OverwriteQuestionNoKeepsTheFileYesReplacesIt)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     const QString path = tmp.filePath("sample.csv");
     {
         QFile f(path);
@@ -171,8 +165,6 @@ TEST_F(Recorder, OverwriteQuestionNoKeepsTheFileYesReplacesIt)
 
 TEST_F(Recorder, WritesThatFailAreReportedAndNothingIsLost)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     // A folder that cannot be made (a file is in its way), even for root.
     QFile blocker(tmp.filePath("file"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -189,8 +181,6 @@ TEST_F(Recorder, WritesThatFailAreReportedAndNothingIsLost)
 
 TEST_F(Recorder, NoMeterSelectedStartsNothing)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     manager->SetSelDev(-1);
     Click(run);
     EXPECT_TRUE(run->isChecked());  // the button toggled by itself
@@ -216,8 +206,9 @@ TEST(RecorderId, MeterIdZeroIsAMeter)
 class Viewer : public MainWindowTest {
 protected:
     viewFileWidget *page = nullptr;
-    void Open()
+    void SetUp() override
     {
+        MainWindowTest::SetUp();
         StartWindow(false);
         page = Find<viewFileWidget>(window, "pageViewFile");
         ASSERT_NE(page, nullptr);
@@ -234,7 +225,6 @@ protected:
 
 TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
 {
-    Open();
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
     AnswerFileDialog(Golden("recording.csv"));
     Find<QPushButton>(window, "pbFile")->menu()->actions().at(0)->trigger();
@@ -255,7 +245,6 @@ TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
 
 TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPlot)
 {
-    Open();
     ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
     QTemporaryDir tmp;
     datafile::HeaderInfo h;
@@ -278,7 +267,6 @@ TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPl
 
 TEST_F(Viewer, DropOpensOnlyTheFirstFile)
 {
-    Open();
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(Golden("curve.csv")), QUrl::fromLocalFile(Golden("recording.csv"))});
@@ -296,7 +284,6 @@ TEST_F(Viewer, DropOpensOnlyTheFirstFile)
 
 TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
 {
-    Open();
     ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
     QTemporaryDir tmp;
     const QString big = tmp.filePath("big.csv");
@@ -327,7 +314,6 @@ TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
 
 TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
 {
-    Open();
     ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
     QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
     page->OpenFile(Golden("no_such_file.csv"));
@@ -339,30 +325,4 @@ TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
     EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
 }
 
-}  // namespace
-
-namespace {
-// Pictures of both pages for a person to look at (only when QUORVEX_SHOT_DIR is set).
-TEST_F(Recorder, PicturesOfTheRecorderAndTheViewer)
-{
-    const QString dir = qEnvironmentVariable("QUORVEX_SHOT_DIR");
-    if (dir.isEmpty()) GTEST_SKIP() << "QUORVEX_SHOT_DIR not set";
-    Connected();
-    if (HasFatalFailure()) return;
-    window->resize(1280, 760);
-    Find<QStackedWidget>(window, "stackedWidget")->setCurrentWidget(page);
-    Click(run);
-    Ticks(150);
-    Click(Find<QPushButton>(page, "pbMark"));
-    QTest::qWait(300);
-    page->grab().save(dir + "/recorder-running.png");
-    Click(run);
-    auto *viewer = Find<viewFileWidget>(window, "pageViewFile");
-    Find<QStackedWidget>(window, "stackedWidget")->setCurrentWidget(viewer);
-    QSignalSpy shown(viewer, &viewFileWidget::SigFileShown);
-    viewer->OpenFile(tmp.filePath("sample.csv"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
-    QTest::qWait(300);
-    viewer->grab().save(dir + "/viewer.png");
-}
 }  // namespace
