@@ -3,6 +3,7 @@
 #include "gui_fixture.h"
 
 #include "datafile.h"
+#include "testdata.h"
 #include "measurewidget.h"
 #include "viewfilewidget.h"
 
@@ -26,14 +27,6 @@
 using namespace guitest;
 
 namespace {
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QString Golden(const char *name) { return QStringLiteral(QUORVEX_FILES_DATA "/") + QLatin1String(name); }
 
 class Recorder : public MainWindowTest {
 protected:
@@ -226,7 +219,7 @@ protected:
 TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
 {
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
-    AnswerFileDialog(Golden("recording.csv"));
+    AnswerFileDialog(DataPath("recording.csv"));
     Find<QPushButton>(window, "pbFile")->menu()->actions().at(0)->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
     EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), page);
@@ -245,7 +238,7 @@ TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
 
 TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPlot)
 {
-    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("recording.csv")));
     QTemporaryDir tmp;
     datafile::HeaderInfo h;
     h.devName = QStringLiteral("CURVE-M");  // the other identity lines stay empty
@@ -260,7 +253,7 @@ TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPl
     EXPECT_DOUBLE_EQ(Plot()->graph(0)->data()->at(1)->key, 1700000000.1);
     EXPECT_EQ(Plot()->yAxis->label(), "功率(μW)");
 
-    ASSERT_TRUE(OpenAndWait(Golden("histogram.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("histogram.csv")));
     EXPECT_EQ(Plot()->graph(0)->dataCount(), 0);
     EXPECT_EQ(Field("lineEdit_meterModel"), "CURVE-M");
 }
@@ -269,7 +262,7 @@ TEST_F(Viewer, DropOpensOnlyTheFirstFile)
 {
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(Golden("curve.csv")), QUrl::fromLocalFile(Golden("recording.csv"))});
+    mime.setUrls({QUrl::fromLocalFile(DataPath("curve.csv")), QUrl::fromLocalFile(DataPath("recording.csv"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(page, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -278,13 +271,13 @@ TEST_F(Viewer, DropOpensOnlyTheFirstFile)
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
     QTest::qWait(200);
     ASSERT_EQ(shown.count(), 1);
-    EXPECT_EQ(shown.at(0).at(0).toString(), Golden("curve.csv"));
+    EXPECT_EQ(shown.at(0).at(0).toString(), DataPath("curve.csv"));
     EXPECT_EQ(Field("lineEdit_wavelength"), "632.8");
 }
 
 TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
 {
-    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("recording.csv")));
     QTemporaryDir tmp;
     const QString big = tmp.filePath("big.csv");
     {
@@ -314,9 +307,9 @@ TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
 
 TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
 {
-    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("recording.csv")));
     QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
-    page->OpenFile(Golden("no_such_file.csv"));
+    page->OpenFile(DataPath("no_such_file.csv"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return notShown.count() > 0; }, guitest::kWaitMs));
     AnswerFileDialogCancel();
     page->OpenFileDialog();
