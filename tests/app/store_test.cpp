@@ -20,6 +20,15 @@ void Feed(MeasureStore &store, const std::vector<double> &values, qint64 t0 = 10
     store.AddSamples(batch.data(), static_cast<int>(batch.size()), attenuationDb);
 }
 
+// The statistics of a fresh run over `values` with a window of `sampleLimit` samples.
+StatBlock RunOver(const std::vector<double> &values, int sampleLimit = 1000)
+{
+    MeasureStore store;
+    store.StartStatistics(sampleLimit, -1);
+    Feed(store, values);
+    return store.Statistics(1.0);
+}
+
 double Share(const StatBlock &b, int bin) { return b.histogram[kHistogramBinFields * bin + kBinShare]; }
 
 double ShareSum(const StatBlock &b)
@@ -161,10 +170,7 @@ TEST(MeasureStoreTest, TimeWindowStopsGrowingAtItsAge)
 TEST(MeasureStoreTest, HistogramEdgeCases)
 {
     // All values equal: zero width, every bin empty, ratio 1.
-    MeasureStore flat;
-    flat.StartStatistics(100, -1);
-    Feed(flat, std::vector<double>(20, 42.0));
-    StatBlock s = flat.Statistics(1.0);
+    StatBlock s = RunOver(std::vector<double>(20, 42.0), 100);
     EXPECT_DOUBLE_EQ(s.statRatio, 1.0);
     EXPECT_DOUBLE_EQ(s.statStdDev, 0.0);
     for (int b = 0; b < kHistogramBins; ++b) {
@@ -173,21 +179,15 @@ TEST(MeasureStoreTest, HistogramEdgeCases)
     }
 
     // Samples at the maximum count in the last bin instead of vanishing.
-    MeasureStore top;
-    top.StartStatistics(1000, -1);
-    Feed(top, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 10});
-    s = top.Statistics(1.0);
+    s = RunOver({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 10});
     EXPECT_NEAR(ShareSum(s), 100.0, 1e-9);
     EXPECT_NEAR(Share(s, 9), 4.0 / 13.0 * 100.0, 1e-9);
 
     // Edges that are not exact in binary (width 3.1) still place every value.
-    MeasureStore awkward;
-    awkward.StartStatistics(1000, -1);
     std::vector<double> v;
     for (int i = 0; i <= 31; ++i)
         v.push_back(1000 + i);
-    Feed(awkward, v);
-    EXPECT_NEAR(ShareSum(awkward.Statistics(1.0)), 100.0, 1e-9);
+    EXPECT_NEAR(ShareSum(RunOver(v)), 100.0, 1e-9);
 }
 
 TEST(MeasureStoreTest, WindowWithoutAnyLimitKeepsEverySample)
@@ -217,10 +217,7 @@ TEST(MeasureStoreTest, WindowWithoutAnyLimitKeepsEverySample)
 TEST(MeasureStoreTest, EachHistogramBinHoldsItsShareOfTheWindow)
 {
     // Run from 0 to 100: ten bins 10 wide.
-    MeasureStore store;
-    store.StartStatistics(1000, -1);
-    Feed(store, {0, 5, 15, 25, 26, 27, 55, 99, 100, 100});
-    StatBlock s = store.Statistics(1.0);
+    StatBlock s = RunOver({0, 5, 15, 25, 26, 27, 55, 99, 100, 100});
     const double expected[kHistogramBins] = {20, 10, 30, 0, 0, 10, 0, 0, 0, 30};
     for (int b = 0; b < kHistogramBins; ++b) {
         EXPECT_DOUBLE_EQ(s.histogram[3 * b], 10.0 * b) << "bin " << b;
@@ -229,10 +226,7 @@ TEST(MeasureStoreTest, EachHistogramBinHoldsItsShareOfTheWindow)
     }
 
     // A sample window: the edges come from the whole run, the shares from the window.
-    MeasureStore windowed;
-    windowed.StartStatistics(4, -1);
-    Feed(windowed, {0, 100, 10, 12, 18, 90});  // window: 10, 12, 18, 90
-    s = windowed.Statistics(1.0);
+    s = RunOver({0, 100, 10, 12, 18, 90}, 4);  // window: 10, 12, 18, 90
     EXPECT_DOUBLE_EQ(s.histogram[0], 0.0);
     EXPECT_DOUBLE_EQ(s.histogram[3 * 9 + 1], 100.0);
     const double shares[kHistogramBins] = {0, 75, 0, 0, 0, 0, 0, 0, 0, 25};

@@ -25,13 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (got.skippedLines > 0) return 0;
     const reference::Result want = reference::Read(bytes, 1700000000);
     if (keys != want.keys || values != want.values) std::abort();
-    const datafile::ReadHeader &a = got.header;
-    const datafile::ReadHeader &b = want.header;
-    if (a.meterModel != b.meterModel || a.meterSerial != b.meterSerial ||
-        a.probeModel != b.probeModel || a.probeSerial != b.probeSerial ||
-        a.waveLength != b.waveLength || a.averageCount != b.averageCount ||
-        a.startSeconds != b.startSeconds || a.unit != b.unit) {
-        std::abort();
-    }
+    if (!reference::SameHeader(got.header, want.header)) std::abort();
     return 0;
 }

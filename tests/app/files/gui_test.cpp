@@ -3,6 +3,7 @@
 #include "gui_fixture.h"
 
 #include "datafile.h"
+#include "testdata.h"
 #include "measurewidget.h"
 #include "viewfilewidget.h"
 
@@ -27,22 +28,16 @@ using namespace guitest;
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QString Golden(const char *name) { return QStringLiteral(QUORVEX_FILES_DATA "/") + QLatin1String(name); }
-
 class Recorder : public MainWindowTest {
 protected:
     QTemporaryDir tmp;
     MeasureWidget *page = nullptr;
     QPushButton *run = nullptr;
 
-    void Connected()
+    // Every case starts connected to one simulated meter, on the recorder page.
+    void SetUp() override
     {
+        MainWindowTest::SetUp();
         Plug(1);
         StartWindow();
         ASSERT_TRUE(Connect(IdOfPort(1)));
@@ -65,8 +60,6 @@ protected:
 
 TEST_F(Recorder, FormStartsAsDescribed)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     EXPECT_EQ(run->text(), "开始测量");
     EXPECT_TRUE(run->isCheckable());
     EXPECT_TRUE(Find<QRadioButton>(page, "rbManualStop")->isChecked());
@@ -84,8 +77,6 @@ TEST_F(Recorder, FormStartsAsDescribed)
 
 TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     Find<QRadioButton>(page, "rbSampleCountStop")->setChecked(true);
     Find<QSpinBox>(page, "sbSampleCount")->setValue(15);
     Click(run);
@@ -106,8 +97,6 @@ TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
 
 TEST_F(Recorder, ByHandWritesThePendingRowsAndMarkerFollowsTheMouse)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     Click(run);
     Ticks(42);
     EXPECT_EQ(QFile::exists(tmp.filePath("sample.csv")), false);  // fewer than 100: not yet written
@@ -144,8 +133,6 @@ TEST_F(Recorder, ByHandWritesThePendingRowsAndMarkerFollowsTheMouse)
 
 TEST_F(Recorder, OverwriteQuestionNoKeepsTheFileYesReplacesIt)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     const QString path = tmp.filePath("sample.csv");
     {
         QFile f(path);
@@ -171,8 +158,6 @@ TEST_F(Recorder, OverwriteQuestionNoKeepsTheFileYesReplacesIt)
 
 TEST_F(Recorder, WritesThatFailAreReportedAndNothingIsLost)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     // A folder that cannot be made (a file is in its way), even for root.
     QFile blocker(tmp.filePath("file"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -189,8 +174,6 @@ TEST_F(Recorder, WritesThatFailAreReportedAndNothingIsLost)
 
 TEST_F(Recorder, NoMeterSelectedStartsNothing)
 {
-    Connected();
-    if (HasFatalFailure()) return;
     manager->SetSelDev(-1);
     Click(run);
     EXPECT_TRUE(run->isChecked());  // the button toggled by itself
@@ -216,8 +199,9 @@ TEST(RecorderId, MeterIdZeroIsAMeter)
 class Viewer : public MainWindowTest {
 protected:
     viewFileWidget *page = nullptr;
-    void Open()
+    void SetUp() override
     {
+        MainWindowTest::SetUp();
         StartWindow(false);
         page = Find<viewFileWidget>(window, "pageViewFile");
         ASSERT_NE(page, nullptr);
@@ -234,9 +218,8 @@ protected:
 
 TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
 {
-    Open();
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
-    AnswerFileDialog(Golden("recording.csv"));
+    AnswerFileDialog(DataPath("recording.csv"));
     Find<QPushButton>(window, "pbFile")->menu()->actions().at(0)->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
     EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), page);
@@ -255,8 +238,7 @@ TEST_F(Viewer, FileMenuOpensARecordingAndShowsIt)
 
 TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPlot)
 {
-    Open();
-    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("recording.csv")));
     QTemporaryDir tmp;
     datafile::HeaderInfo h;
     h.devName = QStringLiteral("CURVE-M");  // the other identity lines stay empty
@@ -271,17 +253,16 @@ TEST_F(Viewer, CurveAfterARecordingKeepsFieldsAndStartAndHistogramGivesAnEmptyPl
     EXPECT_DOUBLE_EQ(Plot()->graph(0)->data()->at(1)->key, 1700000000.1);
     EXPECT_EQ(Plot()->yAxis->label(), "功率(μW)");
 
-    ASSERT_TRUE(OpenAndWait(Golden("histogram.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("histogram.csv")));
     EXPECT_EQ(Plot()->graph(0)->dataCount(), 0);
     EXPECT_EQ(Field("lineEdit_meterModel"), "CURVE-M");
 }
 
 TEST_F(Viewer, DropOpensOnlyTheFirstFile)
 {
-    Open();
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(Golden("curve.csv")), QUrl::fromLocalFile(Golden("recording.csv"))});
+    mime.setUrls({QUrl::fromLocalFile(DataPath("curve.csv")), QUrl::fromLocalFile(DataPath("recording.csv"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(page, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -290,14 +271,13 @@ TEST_F(Viewer, DropOpensOnlyTheFirstFile)
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
     QTest::qWait(200);
     ASSERT_EQ(shown.count(), 1);
-    EXPECT_EQ(shown.at(0).at(0).toString(), Golden("curve.csv"));
+    EXPECT_EQ(shown.at(0).at(0).toString(), DataPath("curve.csv"));
     EXPECT_EQ(Field("lineEdit_wavelength"), "632.8");
 }
 
 TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
 {
-    Open();
-    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("recording.csv")));
     QTemporaryDir tmp;
     const QString big = tmp.filePath("big.csv");
     {
@@ -327,10 +307,9 @@ TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
 
 TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
 {
-    Open();
-    ASSERT_TRUE(OpenAndWait(Golden("recording.csv")));
+    ASSERT_TRUE(OpenAndWait(DataPath("recording.csv")));
     QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
-    page->OpenFile(Golden("no_such_file.csv"));
+    page->OpenFile(DataPath("no_such_file.csv"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return notShown.count() > 0; }, guitest::kWaitMs));
     AnswerFileDialogCancel();
     page->OpenFileDialog();
@@ -339,30 +318,4 @@ TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
     EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
 }
 
-}  // namespace
-
-namespace {
-// Pictures of both pages for a person to look at (only when QUORVEX_SHOT_DIR is set).
-TEST_F(Recorder, PicturesOfTheRecorderAndTheViewer)
-{
-    const QString dir = qEnvironmentVariable("QUORVEX_SHOT_DIR");
-    if (dir.isEmpty()) GTEST_SKIP() << "QUORVEX_SHOT_DIR not set";
-    Connected();
-    if (HasFatalFailure()) return;
-    window->resize(1280, 760);
-    Find<QStackedWidget>(window, "stackedWidget")->setCurrentWidget(page);
-    Click(run);
-    Ticks(150);
-    Click(Find<QPushButton>(page, "pbMark"));
-    QTest::qWait(300);
-    page->grab().save(dir + "/recorder-running.png");
-    Click(run);
-    auto *viewer = Find<viewFileWidget>(window, "pageViewFile");
-    Find<QStackedWidget>(window, "stackedWidget")->setCurrentWidget(viewer);
-    QSignalSpy shown(viewer, &viewFileWidget::SigFileShown);
-    viewer->OpenFile(tmp.filePath("sample.csv"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, guitest::kWaitMs));
-    QTest::qWait(300);
-    viewer->grab().save(dir + "/viewer.png");
-}
 }  // namespace

@@ -3,6 +3,7 @@
 #include "datafile.h"
 #include "plotthin.h"
 #include "recorder.h"
+#include "testdata.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,12 +55,6 @@ public:
         return DiskSink::Append(path, bytes, error);
     }
 };
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Sample numbers of the rows of a recording file, in file order.
 QVector<qint64> RowNumbers(const QString &path)

@@ -26,6 +26,15 @@ inline double Number(const QString &s)
     return ok && std::isfinite(v) ? v : 0.0;
 }
 
+// Whether two readings of a header agree in every field.
+inline bool SameHeader(const datafile::ReadHeader &a, const datafile::ReadHeader &b)
+{
+    return a.meterModel == b.meterModel && a.meterSerial == b.meterSerial &&
+           a.probeModel == b.probeModel && a.probeSerial == b.probeSerial &&
+           a.waveLength == b.waveLength && a.averageCount == b.averageCount &&
+           a.startSeconds == b.startSeconds && a.unit == b.unit;
+}
+
 inline Result Read(QByteArray bytes, qint64 start)
 {
     Result r;

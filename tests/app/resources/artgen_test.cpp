@@ -103,20 +103,20 @@ TEST(ArtgenManifest, RejectsMistakesWithTheirLine) {
   parseError("# nothing\n\n");
 }
 
-TEST(ArtgenInk, ReplacesTheRootColourOnly) {
+TEST(ArtgenInk, ReplacesOrAddsTheRootColourOnly) {
   const QByteArray svg = "<?xml version=\"1.0\"?>\n<svg xmlns=\"x\" color=\"#c8c8c8\" width=\"4\">"
                          "<g color=\"#123456\"/></svg>";
   const QByteArray out = artgen::applyInk(svg, "#d53837");
   EXPECT_TRUE(out.contains("<svg xmlns=\"x\" color=\"#d53837\" width=\"4\">")) << out.constData();
   EXPECT_TRUE(out.contains("<g color=\"#123456\"/>"));
   EXPECT_FALSE(out.contains("#c8c8c8"));
-}
 
-TEST(ArtgenInk, AddsTheAttributeWhenAbsentAndKeepsColourlessSources) {
-  const QByteArray svg = "<svg width=\"4\" stroke-color=\"a\"><path/></svg>";
-  const QByteArray out = artgen::applyInk(svg, "#ffffff");
-  EXPECT_TRUE(out.startsWith("<svg color=\"#ffffff\" width=\"4\" stroke-color=\"a\">")) << out.constData();
-  EXPECT_EQ(artgen::applyInk(svg, QString()), svg);
+  // Absent: added first; no ink: the source unchanged.
+  const QByteArray bare = "<svg width=\"4\" stroke-color=\"a\"><path/></svg>";
+  const QByteArray added = artgen::applyInk(bare, "#ffffff");
+  EXPECT_TRUE(added.startsWith("<svg color=\"#ffffff\" width=\"4\" stroke-color=\"a\">"))
+      << added.constData();
+  EXPECT_EQ(artgen::applyInk(bare, QString()), bare);
 }
 
 TEST(ArtgenInk, RenderedGlyphTakesTheInk) {

@@ -33,6 +33,17 @@ QString Flag(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false
 
 }  // namespace
 
+simmeter::MeterConfig Steady(double powerNw, double rateHz)
+{
+    simmeter::MeterConfig cfg;
+    cfg.signal.powerNw = powerNw;
+    cfg.signal.noiseRel = 0.0;
+    cfg.signal.sampleRateHz = rateHz;
+    return cfg;
+}
+
+QString Conn(int id, bool up) { return QStringLiteral("conn:%1:%2").arg(id).arg(Flag(up)); }
+
 namespace debuglines {
 void Clear()
 {

@@ -27,6 +27,11 @@ using Meter = std::shared_ptr<simmeter::SimMeter>;
 constexpr int kId13 = 3 << 24;  // the library's id for port chain "1-3"
 constexpr int kId14 = 4 << 24;  // "1-4"
 
+// A noiseless meter at `powerNw`, `rateHz` samples per second.
+simmeter::MeterConfig Steady(double powerNw, double rateHz = 100);
+// The relay's log entry for a connection change: "conn:<id>:<true|false>".
+QString Conn(int id, bool up);
+
 // Re-emits the worker's answers in the test thread and logs them in order:
 // "remove:<id>", "add:<id>", "finish", "open:<id>:<true|false>", "conn:<id>:<true|false>".
 class Relay : public QObject {

@@ -12,17 +12,6 @@ using namespace workertest;
 
 namespace {
 
-simmeter::MeterConfig Steady(double powerNw, double rateHz = 100)
-{
-    simmeter::MeterConfig cfg;
-    cfg.signal.powerNw = powerNw;
-    cfg.signal.noiseRel = 0.0;
-    cfg.signal.sampleRateHz = rateHz;
-    return cfg;
-}
-
-QString Conn(int id, bool up) { return QStringLiteral("conn:%1:%2").arg(id).arg(up ? "true" : "false"); }
-
 int StatCount(const DeviceRecordPtr &rec)
 {
     StatBlock block;

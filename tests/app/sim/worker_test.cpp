@@ -9,20 +9,6 @@
 
 using namespace workertest;
 
-namespace {
-
-simmeter::MeterConfig Steady(double powerNw)
-{
-    simmeter::MeterConfig cfg;
-    cfg.signal.powerNw = powerNw;
-    cfg.signal.noiseRel = 0.0;
-    return cfg;
-}
-
-QString Conn(int id, bool up) { return QStringLiteral("conn:%1:%2").arg(id).arg(up ? "true" : "false"); }
-
-}  // namespace
-
 // ---- scans ----------------------------------------------------------------------------
 
 TEST_F(WorkerTest, ScanWithoutMetersRemovesKnownOnesAndStillFinishes)
@@ -212,7 +198,7 @@ TEST_F(WorkerTest, ReadinessRegainedRepeatsTheStartSequence)
 TEST_F(WorkerTest, UnreadableSettingsOnTheFirstReadyTickShowTheDefaults)
 {
     const Meter meter = Plug("1-3", Steady(1000.0));
-    ASSERT_TRUE(Scan());
+    ASSERT_TRUE(ScanUntilKnown(kId13));
     simmeter::FaultConfig faults;
     faults.ignoreCodes = {0x1016, 0x1018};  // average, wavelength
     meter->SetFaults(faults);
