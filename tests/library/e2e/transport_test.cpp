@@ -14,14 +14,9 @@ class TransportTest : public MeterTest {
   void SetUp() override {
     MeterTest::SetUp();
     tessivar::SetMatchIds(0x4306, 0x5741);
-    messages_.emplace();
   }
-  void TearDown() override {
-    messages_.reset();
-    MeterTest::TearDown();
-  }
-  QStringList Messages() { return messages_->Lines(); }
-  std::optional<CapturedMessages> messages_;
+  QStringList Messages() { return messages_.Lines(); }
+  CapturedMessages messages_;  // for the whole test, set-up and tear-down included
 };
 
 }  // namespace
@@ -64,7 +59,7 @@ TEST_F(TransportTest, OpenFindsTheBulkEndpointsAndReadsTimeOutQuietly) {
   EXPECT_NE(usb.OutEndpoint(), 0);
 
   uint8_t buffer[4096];
-  messages_->Clear();
+  messages_.Clear();
   EXPECT_EQ(usb.Read(buffer, sizeof buffer, 10), 0);
   EXPECT_TRUE(Messages().isEmpty());
 
