@@ -12,12 +12,6 @@ using wire::EncodeReply;
 using wire::EncodeRequest;
 using wire::RequestDecoder;
 
-// The first request `d` decodes from `s`, fed in one piece.
-std::optional<wire::Request> FirstOf(RequestDecoder& d, const Bytes& s) {
-  d.Feed(s.data(), s.size());
-  return d.Next();
-}
-
 TEST(WireFrames, RequestExamplesMatchTheProtocol) {
   EXPECT_EQ(EncodeRequest(0x100F), (Bytes{0x55, 0xAA, 0x0F, 0x10, 0x00, 0x00, 0x5A, 0xBA}));
   EXPECT_EQ(EncodeRequest(0x0024), (Bytes{0x55, 0xAA, 0x24, 0x00, 0x00, 0x00, 0x71, 0xAA}));
@@ -82,7 +76,8 @@ TEST(RequestDecoding, DropsNoiseAndBadChecksumsAndResynchronises) {
   Bytes s = {0x12, 0x55, 0x34};  // noise, including a lone first header byte
   s.insert(s.end(), bad.begin(), bad.end());
   s.insert(s.end(), good.begin(), good.end());
-  auto r = FirstOf(d, s);
+  d.Feed(s.data(), s.size());
+  auto r = d.Next();
   ASSERT_TRUE(r);
   EXPECT_EQ(r->code, cmd::kGetAverage);
   EXPECT_FALSE(d.Next());
@@ -95,7 +90,8 @@ TEST(RequestDecoding, SkipsAHeaderAnnouncingAnImpossibleLength) {
   Bytes s = {0x55, 0xAA, 0x10, 0x10, 0xFF, 0xFF};
   const Bytes good = EncodeRequest(cmd::kReadDevName);
   s.insert(s.end(), good.begin(), good.end());
-  auto r = FirstOf(d, s);
+  d.Feed(s.data(), s.size());
+  auto r = d.Next();
   ASSERT_TRUE(r);  // not stuck waiting for 64 KiB
   EXPECT_EQ(r->code, cmd::kReadDevName);
 }
@@ -104,7 +100,8 @@ TEST(RequestDecoding, OddLengthCarriesOnlyWholeWords) {
   RequestDecoder d;
   const Bytes f = EncodeRequest(0x000C, {'a', 'b', 'c'});
   EXPECT_EQ(f.size(), 10u);
-  auto r = FirstOf(d, f);
+  d.Feed(f.data(), f.size());
+  auto r = d.Next();
   ASSERT_TRUE(r);
   EXPECT_EQ(r->lengthField, 3);
   EXPECT_EQ(r->payload, (Bytes{'a', 'b'}));
