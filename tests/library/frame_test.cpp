@@ -1,4 +1,5 @@
 #include "protocol/frame.h"
+#include "reply_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -14,19 +15,6 @@ std::vector<uint8_t> Build(uint16_t code, const std::vector<uint8_t>& payload) {
                            static_cast<int>(payload.size()));
   buffer.resize(n > 0 ? n : 0);
   return buffer;
-}
-
-// A reply frame as a meter would send it.
-std::vector<uint8_t> Reply(uint16_t code, uint16_t status, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> f(8 + payload.size() + 2);
-  WriteU16(&f[0], kReplyHeader);
-  WriteU16(&f[2], code);
-  WriteU16(&f[4], status);
-  WriteU16(&f[6], static_cast<uint16_t>(payload.size()));
-  std::copy(payload.begin(), payload.end(), f.begin() + 8);
-  const int words = static_cast<int>(payload.size()) / 2 + 4;
-  WriteU16(&f[2 * words], Checksum(f.data(), words));
-  return f;
 }
 
 }  // namespace

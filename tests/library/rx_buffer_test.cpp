@@ -1,5 +1,6 @@
 #include "protocol/frame.h"
 #include "protocol/rx_buffer.h"
+#include "reply_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,6 @@ using namespace tessivar;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-Bytes Reply(uint16_t code, const Bytes& payload) {
-  Bytes f(8 + payload.size() + 2);
-  frame::WriteU16(&f[0], frame::kReplyHeader);
-  frame::WriteU16(&f[2], code);
-  frame::WriteU16(&f[4], 0);
-  frame::WriteU16(&f[6], static_cast<uint16_t>(payload.size()));
-  std::copy(payload.begin(), payload.end(), f.begin() + 8);
-  const int words = static_cast<int>(payload.size()) / 2 + 4;
-  frame::WriteU16(&f[2 * words], frame::Checksum(f.data(), words));
-  return f;
-}
 
 struct Recorder : RxEvents {
   std::vector<Bytes> frames;
@@ -45,7 +34,7 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 TEST(RxBuffer, GarbageBeforeAHeaderIsDroppedAndTheFrameTakenNextTurn) {
   RxBuffer rx;
   Recorder events;
-  const Bytes frame = Reply(0x000D, {'M', '1'});
+  const Bytes frame = Reply(0x000D, 0, {'M', '1'});
   Feed(rx, Concat({{0x00, 0x11}, frame}));
   rx.Process(events);
   ASSERT_EQ(events.dropped.size(), 1u);
@@ -58,32 +47,31 @@ TEST(RxBuffer, GarbageBeforeAHeaderIsDroppedAndTheFrameTakenNextTurn) {
 }
 
 TEST(RxBuffer, KeepsWhatMayStartTheNextFrame) {
-  RxBuffer rx;
-  Recorder events;
-  // A lone trailing 0xAA may be the first byte of the next header.
-  Feed(rx, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xAA});
-  rx.Process(events);
-  ASSERT_EQ(events.dropped.size(), 1u);
-  EXPECT_EQ(events.dropped[0].size(), 8u);
-  EXPECT_EQ(rx.Size(), 1);
-  // Seven bytes of a valid frame wait silently.
-  RxBuffer partial;
-  Recorder quiet;
-  const Bytes frame = Reply(0x000D, {'A', 'B'});
-  partial.Append(frame.data(), 7);
-  partial.Process(quiet);
-  EXPECT_TRUE(quiet.frames.empty());
-  EXPECT_TRUE(quiet.dropped.empty());
-  EXPECT_TRUE(quiet.overlong.empty());
-  EXPECT_EQ(partial.Size(), 7);
-  // Garbage without any header candidate goes entirely.
-  RxBuffer junk;
-  Recorder junkEvents;
-  Feed(junk, Bytes(20, 0x33));
-  junk.Process(junkEvents);
-  ASSERT_EQ(junkEvents.dropped.size(), 1u);
-  EXPECT_EQ(junkEvents.dropped[0].size(), 20u);
-  EXPECT_EQ(junk.Size(), 0);
+  const Bytes frame = Reply(0x000D, 0, {'A', 'B'});
+  const struct {
+    const char* what;
+    Bytes input;
+    std::vector<std::size_t> dropped;  // sizes of the removed heads
+    int kept;
+  } cases[] = {
+      {"a lone trailing 0xAA may be the first byte of the next header",
+       {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xAA}, {8}, 1},
+      {"seven bytes of a valid frame wait silently", Bytes(frame.begin(), frame.begin() + 7), {}, 7},
+      {"garbage without any header candidate goes entirely", Bytes(20, 0x33), {20}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RxBuffer rx;
+    Recorder events;
+    Feed(rx, c.input);
+    rx.Process(events);
+    std::vector<std::size_t> dropped;
+    for (const Bytes& d : events.dropped) dropped.push_back(d.size());
+    EXPECT_EQ(dropped, c.dropped);
+    EXPECT_TRUE(events.frames.empty());
+    EXPECT_TRUE(events.overlong.empty());
+    EXPECT_EQ(rx.Size(), c.kept);
+  }
 }
 
 TEST(RxBuffer, ImpossibleLengthClearsTheBuffer) {
@@ -107,9 +95,9 @@ TEST(RxBuffer, ImpossibleLengthClearsTheBuffer) {
 TEST(RxBuffer, SeveralFramesInOneReadAndOneSplitOverTwo) {
   RxBuffer rx;
   Recorder events;
-  const Bytes a = Reply(0x200A, {1, 0, 0, 0, 1, 0, 0x10, 0x27});
-  const Bytes b = Reply(0x200A, {2, 0, 0, 0, 1, 0, 0x11, 0x27});
-  const Bytes c = Reply(0x1016, {10, 0});
+  const Bytes a = Reply(0x200A, 0, {1, 0, 0, 0, 1, 0, 0x10, 0x27});
+  const Bytes b = Reply(0x200A, 0, {2, 0, 0, 0, 1, 0, 0x11, 0x27});
+  const Bytes c = Reply(0x1016, 0, {10, 0});
   const Bytes all = Concat({a, b, c});
   const std::size_t cut = a.size() + b.size() + 5;
   rx.Append(all.data(), static_cast<int>(cut));

@@ -4,20 +4,8 @@
 
 #include <libusb.h>
 
-#include <QtGlobal>
-
-#include <mutex>
-
 namespace e2e {
 namespace {
-
-std::mutex g_messagesMutex;
-QStringList g_messages;  // guarded by g_messagesMutex
-
-void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
-  std::lock_guard<std::mutex> lock(g_messagesMutex);
-  g_messages << text;
-}
 
 // The interface held through a libusb context of its own, as another program would.
 class OtherProgram {
@@ -52,35 +40,27 @@ class OtherProgram {
 
 TEST_F(MeterTest, OpeningAMeterThatAnotherProgramHoldsFailsWithoutTouchingIt) {
   Meter m = Plug("1-3");
-  int ids[8];
-  ASSERT_EQ(scanDev(ids, 8), 1);
+  ASSERT_EQ(Scan(), 1);
   OtherProgram other(m);
   ASSERT_TRUE(other.Holds());
   m->ClearReceived();
   const uint64_t resetsBefore = m->Counters().resets;
 
-  {
-    std::lock_guard<std::mutex> lock(g_messagesMutex);
-    g_messages.clear();
-  }
-  const QtMessageHandler previous = qInstallMessageHandler(Collect);
+  CapturedMessages messages;
   const int rc = openDev(kId13);
-  qInstallMessageHandler(previous);
+  const QStringList lines = messages.Lines();
 
   EXPECT_EQ(rc, TESSIVAR_ERR_ARGUMENT);
   EXPECT_EQ(isDevOpen(kId13), 0);
   EXPECT_EQ(m->Counters().resets, resetsBefore) << "the other program's meter was reset";
   EXPECT_TRUE(m->Received().empty()) << "frames reached a meter held by another program";
-  {
-    std::lock_guard<std::mutex> lock(g_messagesMutex);
-    EXPECT_TRUE(g_messages.filter("Error claiming interface: LIBUSB_ERROR_BUSY").size() == 1)
-        << g_messages.join("\n").toStdString();
-  }
+  EXPECT_TRUE(lines.filter("Error claiming interface: LIBUSB_ERROR_BUSY").size() == 1)
+      << lines.join("\n").toStdString();
   EXPECT_EQ(CountLog(QString::fromUtf8("打开设备, 失败")), 1);
 
   other.Quit();
   ASSERT_EQ(openDev(kId13), 0);
-  EXPECT_TRUE(WaitFor([&] { return isInited(kId13) == 1; }, 3000)) << "free again, the meter opens";
+  EXPECT_TRUE(Ready(kId13)) << "free again, the meter opens";
 }
 
 }  // namespace

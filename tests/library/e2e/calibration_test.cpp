@@ -92,8 +92,7 @@ TEST_F(MeterTest, StartingWavelengthIsClampedAndEmptyTablesGiveOne) {
   e.spectral.entries.clear();
   flat->Model().SetCalibration(e);
 
-  int ids[8];
-  ASSERT_EQ(scanDev(ids, 8), 2);
+  ASSERT_EQ(Scan(), 2);
   ASSERT_EQ(openDev(kId13), 0);
   ASSERT_EQ(openDev(kId112), 0);
   ASSERT_TRUE(WaitFor([] { return isInited(kId13) == 1 && isInited(kId112) == 1; }, 3000));
@@ -107,19 +106,14 @@ TEST_F(MeterTest, StartingWavelengthIsClampedAndEmptyTablesGiveOne) {
 
 TEST_F(MeterTest, RejectedCalibrationRepliesKeepTheMeterFromBecomingReady) {
   Meter meter = Plug("1-3");
-  simmeter::FaultConfig faults;
-  faults.invalidSpecTable = true;  // 2 entries announced in 12 bytes
-  meter->Model().SetFaults(faults);
-  int ids[8];
-  ASSERT_EQ(scanDev(ids, 8), 1);
+  SetFaults(meter, [](auto& f) { f.invalidSpecTable = true; });  // 2 entries in 12 bytes
+  ASSERT_EQ(Scan(), 1);
   ASSERT_EQ(openDev(kId13), 0);
   ASSERT_TRUE(WaitFor([] { return isDevOpen(kId13) == 0; }, 4000));
   EXPECT_EQ(isInited(kId13), 0);
   EXPECT_EQ(CountLog(QString::fromUtf8("<50331648> 获取探头光谱校准参数信息失败")), 1);
 
-  faults = {};
-  faults.shortBaseParam = true;
-  meter->Model().SetFaults(faults);
+  SetFaults(meter, [](auto& f) { f.shortBaseParam = true; });
   ASSERT_EQ(openDev(kId13), 0);
   ASSERT_TRUE(WaitFor([] { return isDevOpen(kId13) == 0; }, 4000));
   EXPECT_EQ(CountLog(QString::fromUtf8("获取探头基础信息失败")), 1);
@@ -127,10 +121,7 @@ TEST_F(MeterTest, RejectedCalibrationRepliesKeepTheMeterFromBecomingReady) {
 
 TEST_F(MeterTest, ShortOffsetAndDateRepliesAreNotReadPastTheirEnd) {
   Meter meter = Plug("1-3");
-  simmeter::FaultConfig faults;
-  faults.shortProbeOffset = true;
-  faults.shortCalDate = true;
-  meter->Model().SetFaults(faults);
+  SetFaults(meter, [](auto& f) { f.shortProbeOffset = f.shortCalDate = true; });
   OpenReady(kId13);  // the replies came, so the device is ready
   char date[10];
   ASSERT_EQ(getCalibrationDate(kId13, date), 0);

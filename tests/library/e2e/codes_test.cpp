@@ -36,8 +36,7 @@ TEST_F(MeterTest, UnknownIdsAreRefusedWithoutTouchingAnything) {
 
 TEST_F(MeterTest, AClosedMeterReportsNotInitialised) {
   Meter meter = Plug("1-3");
-  int ids[8];
-  ASSERT_EQ(scanDev(ids, 8), 1);
+  ASSERT_EQ(Scan(), 1);
   char buf[33];
   int a = -1, b = -1;
   uint8_t base[8];
@@ -85,8 +84,7 @@ TEST_F(MeterTest, QueriesCopyTextsAndHonourTheBufferLength) {
 }
 
 TEST_F(MeterTest, WritersCutTheirFieldAndRefuseBadLengths) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
+  Meter meter = OpenMeter();
   meter->Model().ClearReceived();
   const char text[] = "ABCDEFGHIJKLMNOPQRST";  // 20 bytes
   ASSERT_EQ(writeDetSerial(kId13, text, 20), 0);
@@ -107,8 +105,7 @@ TEST_F(MeterTest, WritersCutTheirFieldAndRefuseBadLengths) {
 }
 
 TEST_F(MeterTest, NullOutputsAndBadCountsAreRefused) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
+  Meter meter = OpenMeter();
   int a;
   EXPECT_EQ(getData(kId13, nullptr, 5), -4);
   EXPECT_EQ(getData(kId13, nullptr, 0), 0);
@@ -130,11 +127,8 @@ TEST_F(MeterTest, NullOutputsAndBadCountsAreRefused) {
 }
 
 TEST_F(MeterTest, MissingRepliesGiveNoReplyAndTheDetectorQueryAsksForRecovery) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
-  simmeter::FaultConfig faults;
-  faults.ignoreCodes = {0x101B, 0x1010, 0x0029};
-  meter->Model().SetFaults(faults);
+  Meter meter = OpenMeter();
+  SetFaults(meter, [](auto& f) { f.ignoreCodes = {0x101B, 0x1010, 0x0029}; });
   meter->Model().ClearReceived();
   int state = 5;
   EXPECT_EQ(getDetectorState(kId13, &state), -2);

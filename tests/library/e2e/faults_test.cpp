@@ -4,19 +4,8 @@
 
 using namespace e2e;
 
-namespace {
-
-void SetFaults(const Meter& m, const std::function<void(simmeter::FaultConfig&)>& edit) {
-  simmeter::FaultConfig f;
-  edit(f);
-  m->Model().SetFaults(f);
-}
-
-}  // namespace
-
 TEST_F(MeterTest, CorruptRepliesAreLoggedAndDropped) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
+  Meter meter = OpenMeter();
 
   SetFaults(meter, [](auto& f) { f.badChecksum = true; });
   EXPECT_EQ(setAverage(kId13, 4), -2);
@@ -43,8 +32,7 @@ TEST_F(MeterTest, CorruptRepliesAreLoggedAndDropped) {
 }
 
 TEST_F(MeterTest, SlowRepliesWithinTheBudgetSucceedAndLaterOnesDoNot) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
+  Meter meter = OpenMeter();
   SetFaults(meter, [](auto& f) { f.replyDelayMs = 5; });
   EXPECT_EQ(startTransfer(kId13), 0);
   EXPECT_EQ(stopTransfer(kId13), 0);
@@ -64,8 +52,7 @@ TEST_F(MeterTest, SlowRepliesWithinTheBudgetSucceedAndLaterOnesDoNot) {
 }
 
 TEST_F(MeterTest, AStalledEndpointIsClearedAndTheLinkRecovers) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
+  Meter meter = OpenMeter();
   // Errors in the loop's first 100 ms are not reported (the spacing counts from its
   // start); wait that out so the one error line is certain.
   QThread::msleep(150);

@@ -11,6 +11,7 @@
 #include <tessivar/tessivar.h>
 
 #include <QFile>
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,39 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   return simmeter::testing::WaitFor(condition, std::chrono::milliseconds(timeoutMs));
 }
 
+inline void SetFaults(const Meter& m, const std::function<void(simmeter::FaultConfig&)>& edit) {
+  simmeter::FaultConfig f;
+  edit(f);
+  m->Model().SetFaults(f);
+}
+
+// The library's Qt messages, collected while an instance lives.
+class CapturedMessages {
+ public:
+  CapturedMessages() {
+    Clear();
+    previous_ = qInstallMessageHandler(&CapturedMessages::Collect);
+  }
+  ~CapturedMessages() { qInstallMessageHandler(previous_); }
+  QStringList Lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
+
+ private:
+  static void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_ << text;
+  }
+  inline static std::mutex mutex_;
+  inline static QStringList lines_;  // guarded by mutex_
+  QtMessageHandler previous_ = nullptr;
+};
+
 class MeterTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,10 +89,29 @@ class MeterTest : public ::testing::Test {
 
   // Scans, opens `id` and waits until it is ready.
   void OpenReady(int id) {
-    int ids[8];
-    ASSERT_GE(scanDev(ids, 8), 1);
+    ASSERT_GE(Scan(), 1);
     ASSERT_EQ(openDev(id), 0);
-    ASSERT_TRUE(WaitFor([&] { return isInited(id) == 1; }, 3000)) << "meter never became ready";
+    ASSERT_TRUE(Ready(id)) << "meter never became ready";
+  }
+  // Plugs a meter at 1-3 and opens it.
+  Meter OpenMeter() {
+    Meter meter = Plug("1-3");
+    OpenReady(kId13);
+    return meter;
+  }
+  // The number of meters a scan with room for eight finds.
+  static int Scan() {
+    int ids[8];
+    return scanDev(ids, 8);
+  }
+  static bool Ready(int id, int timeoutMs = 3000) {
+    return WaitFor([id] { return isInited(id) == 1; }, timeoutMs);
+  }
+  // Whether `id` still delivers samples: drains its queue, then waits for a fresh one.
+  static bool StillStreams(int id) {
+    PowerData chunk[64];
+    getData(id, chunk, 64);
+    return WaitFor([&] { return getData(id, chunk, 64) > 0; }, 1000);
   }
 
   tessivar::DevThread* Device(int id) { return tessivar::Registry::Instance().Find(id); }

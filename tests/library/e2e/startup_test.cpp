@@ -15,7 +15,7 @@ TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady) {
   ASSERT_EQ(openDev(kId13), 0);
   EXPECT_EQ(isDevOpen(kId13), 1);
   EXPECT_EQ(isInited(kId13), 0);  // the loop waits 100 ms before its first frame
-  ASSERT_TRUE(WaitFor([] { return isInited(kId13) == 1; }, 3000));
+  ASSERT_TRUE(Ready(kId13));
 
   const auto frames = meter->Model().Received();
   const std::vector<uint16_t> expected = {0x0001, 0x000E, 0x0025, 0x1009, 0x100B, 0x101D, 0x101F, 0x100D};
@@ -28,7 +28,6 @@ TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady) {
     }
   }
   EXPECT_EQ(frames[1].payload.size(), 14u);  // clock record
-  const auto lines = LogLines();
   EXPECT_EQ(CountLog(QString::fromUtf8("<50331648> <<<<------------打开设备, 成功------------>>>>")), 1);
   EXPECT_EQ(CountLog(QString::fromUtf8("<50331648> 启动设备线程")), 1);
   EXPECT_EQ(CountLog(QString::fromUtf8("<50331648> 更新仪器时间成功")), 1);
@@ -47,17 +46,14 @@ TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady) {
   // Reopening runs the whole start sequence again.
   meter->Model().ClearReceived();
   ASSERT_EQ(openDev(kId13), 0);
-  ASSERT_TRUE(WaitFor([] { return isInited(kId13) == 1; }, 3000));
+  ASSERT_TRUE(Ready(kId13));
   EXPECT_EQ(meter->Model().ReceivedCount(0x1009), 1u);
 }
 
 TEST_F(MeterTest, AMeterThatNeverAnswersIsDroppedAfterTwoSecondsWithoutHeartbeat) {
   Meter meter = Plug("1-3");
-  simmeter::FaultConfig faults;
-  faults.silent = true;
-  meter->Model().SetFaults(faults);
-  int ids[8];
-  ASSERT_EQ(scanDev(ids, 8), 1);
+  SetFaults(meter, [](auto& f) { f.silent = true; });
+  ASSERT_EQ(Scan(), 1);
   const auto start = steady_clock::now();
   ASSERT_EQ(openDev(kId13), 0);
   ASSERT_TRUE(WaitFor([] { return isDevOpen(kId13) == 0; }, 5000));
@@ -78,12 +74,11 @@ TEST_F(MeterTest, AMeterThatNeverAnswersIsDroppedAfterTwoSecondsWithoutHeartbeat
   // It can be opened again once the meter answers.
   meter->Model().SetFaults({});
   ASSERT_EQ(openDev(kId13), 0);
-  EXPECT_TRUE(WaitFor([] { return isInited(kId13) == 1; }, 3000));
+  EXPECT_TRUE(Ready(kId13));
 }
 
 TEST_F(MeterTest, AnIdleReadyMeterGetsAHeartbeatAboutEverySecond) {
-  Meter meter = Plug("1-3");
-  OpenReady(kId13);
+  Meter meter = OpenMeter();
   meter->Model().ClearReceived();
   QThread::msleep(3600);
   const auto frames = meter->Model().Received();

@@ -3,42 +3,20 @@
 
 #include "usb/usb_device.h"
 
-#include <QtGlobal>
-
 #include <libusb.h>
-
-#include <mutex>
 
 using namespace e2e;
 
 namespace {
-
-std::mutex g_messagesMutex;
-QStringList g_messages;
-
-void Capture(QtMsgType, const QMessageLogContext&, const QString& text) {
-  std::lock_guard<std::mutex> lock(g_messagesMutex);
-  g_messages << text;
-}
 
 class TransportTest : public MeterTest {
  protected:
   void SetUp() override {
     MeterTest::SetUp();
     tessivar::SetMatchIds(0x4306, 0x5741);
-    previous_ = qInstallMessageHandler(Capture);
-    std::lock_guard<std::mutex> lock(g_messagesMutex);
-    g_messages.clear();
   }
-  void TearDown() override {
-    qInstallMessageHandler(previous_);
-    MeterTest::TearDown();
-  }
-  QStringList Messages() {
-    std::lock_guard<std::mutex> lock(g_messagesMutex);
-    return g_messages;
-  }
-  QtMessageHandler previous_ = nullptr;
+  QStringList Messages() { return messages_.Lines(); }
+  CapturedMessages messages_;  // for the whole test, set-up and tear-down included
 };
 
 }  // namespace
@@ -81,7 +59,7 @@ TEST_F(TransportTest, OpenFindsTheBulkEndpointsAndReadsTimeOutQuietly) {
   EXPECT_NE(usb.OutEndpoint(), 0);
 
   uint8_t buffer[4096];
-  g_messages.clear();
+  messages_.Clear();
   EXPECT_EQ(usb.Read(buffer, sizeof buffer, 10), 0);
   EXPECT_TRUE(Messages().isEmpty());
 
