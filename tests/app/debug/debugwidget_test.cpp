@@ -172,44 +172,37 @@ TEST_F(DebugWindowTest, FormAsDescribed)
     EXPECT_TRUE(win->isWindow());
     EXPECT_EQ(win->windowModality(), Qt::WindowModal);
 
+    // Buttons and labels by their text, group boxes by their title.
     const struct {
         const char *name;
         const char *text;
-    } buttons[] = {{"pbCloseDev", "关闭"}, {"pbScanDev", "扫描设备"}, {"pbStop", "停止"},
-                   {"pbStart", "启动"}, {"pbOpenDev", "打开"}, {"pbGetSpec", "读取"},
-                   {"pbSetSpec", "设置波长"}, {"pbSetAve", "设置平均"},
-                   {"pbIsDevOpen", "设备是否打开"}, {"pbIsInited", "初始化状态"},
-                   {"pbUpdateTime", "更新时间"}, {"pbGetDevSerial", "设备序列号"},
-                   {"pbGetDevName", "设备名称"}, {"pbGetDetSerial", "探头序列号"},
-                   {"pbGetDetName", "探头名称"}, {"pbGetDetVer", "探头版本"},
-                   {"pbGetSpecParam", "光谱校准参数"}, {"pbGetLevParam", "档位校准参数"},
-                   {"pbGetBaseParam", "基础参数"}, {"pbLevFile", "..."},
-                   {"pbSetLevParam", "档位校准"}, {"pbSpecFile", "..."},
-                   {"pbSetSpecParam", "光谱校准"}, {"pbSaveParam", "保存参数"}};
-    for (const auto &b : buttons) {
-        QPushButton *w = W<QPushButton>(b.name);
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->text(), QString::fromUtf8(b.text)) << b.name;
+    } texts[] = {{"pbCloseDev", "关闭"}, {"pbScanDev", "扫描设备"}, {"pbStop", "停止"},
+                 {"pbStart", "启动"}, {"pbOpenDev", "打开"}, {"pbGetSpec", "读取"},
+                 {"pbSetSpec", "设置波长"}, {"pbSetAve", "设置平均"},
+                 {"pbIsDevOpen", "设备是否打开"}, {"pbIsInited", "初始化状态"},
+                 {"pbUpdateTime", "更新时间"}, {"pbGetDevSerial", "设备序列号"},
+                 {"pbGetDevName", "设备名称"}, {"pbGetDetSerial", "探头序列号"},
+                 {"pbGetDetName", "探头名称"}, {"pbGetDetVer", "探头版本"},
+                 {"pbGetSpecParam", "光谱校准参数"}, {"pbGetLevParam", "档位校准参数"},
+                 {"pbGetBaseParam", "基础参数"}, {"pbLevFile", "..."},
+                 {"pbSetLevParam", "档位校准"}, {"pbSpecFile", "..."},
+                 {"pbSetSpecParam", "光谱校准"}, {"pbSaveParam", "保存参数"},
+                 {"lbWaveLen", "波长"}, {"lbAve", "平均次数"}, {"lbStartSpec", "起始波长"},
+                 {"lbEndSpec", "结束波长"}, {"lbHighThres", "阈值上限"},
+                 {"lbLowThres", "阈值下限"}, {"gbStatus", "状态查询"},
+                 {"gbGetInfo", "设备信息查询"}, {"gbSetInfo", "设备信息设置"},
+                 {"gbGetParam", "参数查询"}, {"gbBaseParam", "基础参数设置"},
+                 {"gbLevParam", "档位校准参数设置"}, {"gbSpecParam", "光谱校准参数设置"}};
+    for (const auto &t : texts) {
+        QWidget *w = W<QWidget>(t.name);
+        ASSERT_TRUE(qobject_cast<QPushButton *>(w) || qobject_cast<QLabel *>(w) ||
+                    qobject_cast<QGroupBox *>(w)) << t.name;
+        const char *property = qobject_cast<QGroupBox *>(w) ? "title" : "text";
+        EXPECT_EQ(w->property(property).toString(), QString::fromUtf8(t.text)) << t.name;
     }
     for (const char *name : {"pbSetDevName", "pbSetDevSerial", "pbSetDetName", "pbSetDetSerial",
                              "pbSetBaseParam"})
         EXPECT_NE(W<QPushButton>(name), nullptr);
-    const struct {
-        const char *name;
-        const char *text;
-    } labels[] = {{"lbWaveLen", "波长"}, {"lbAve", "平均次数"}, {"lbStartSpec", "起始波长"},
-                  {"lbEndSpec", "结束波长"}, {"lbHighThres", "阈值上限"}, {"lbLowThres", "阈值下限"}};
-    for (const auto &l : labels)
-        EXPECT_EQ(W<QLabel>(l.name)->text(), QString::fromUtf8(l.text)) << l.name;
-    const struct {
-        const char *name;
-        const char *title;
-    } groups[] = {{"gbStatus", "状态查询"}, {"gbGetInfo", "设备信息查询"},
-                  {"gbSetInfo", "设备信息设置"}, {"gbGetParam", "参数查询"},
-                  {"gbBaseParam", "基础参数设置"}, {"gbLevParam", "档位校准参数设置"},
-                  {"gbSpecParam", "光谱校准参数设置"}};
-    for (const auto &g : groups)
-        EXPECT_EQ(W<QGroupBox>(g.name)->title(), QString::fromUtf8(g.title)) << g.name;
     for (const char *name : {"leDevName", "leDevSerial", "leDetName", "leDetSerial", "leLevFile",
                              "leSpecFile"})
         EXPECT_NE(W<QLineEdit>(name), nullptr) << name;
