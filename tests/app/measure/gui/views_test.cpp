@@ -462,10 +462,15 @@ TEST_F(RunControlTest, SaveCurveAndHistogramFiles)
     EXPECT_EQ(statusLabel->text(), "");
 }
 
+// The curve, the histogram and the settings file alike.
 TEST_F(RunControlTest, AFileThatCannotBeWrittenIsReported)
 {
     // An existing folder in which nobody, not even root, can create files.
     const QString blocker = QStringLiteral("/proc/self");
+    guitest::AnswerFileDialog(blocker + "/quorvex-settings.ini");
+    page->SaveConfig();
+    EXPECT_TRUE(statusLabel->text().contains(QString::fromUtf8("未保存")));
+    statusLabel->clear();
     guitest::AnswerFileDialog(blocker + "/curve.csv");
     guitest::Click(Button(curve, "pbSave"));
     EXPECT_TRUE(statusLabel->text().contains(QString::fromUtf8("未保存"))) << statusLabel->text().toStdString();
