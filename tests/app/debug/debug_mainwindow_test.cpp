@@ -1,13 +1,16 @@
 // The debug window as the program reaches it: from the main window's hidden debug button,
-// on the meter that the main window streams.
+// on the meter that the main window's worker streams. The worker keeps every sample, the
+// debug window gets its own answers, and leaving it leaves the meter open and streaming.
 #include "debugwidget.h"
 #include "gui_fixture.h"
 
 #include <tessivar/tessivar.h>
 
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -51,16 +54,34 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     auto *log = Find<QTextBrowser>(debug, "textBrowser");
     // Actions that should succeed are pressed again when a reply missed its wait.
     QStringList lines;
-    for (const char *name : {"pbScanDev", "pbOpenDev", "pbGetDetName", "pbStart"})
+    // The shared meter answers the debug window's own commands between the worker's.
+    for (const char *name : {"pbScanDev", "pbOpenDev", "pbGetDetName", "pbGetDevName",
+                             "pbGetDetSerial", "pbGetBaseParam", "pbUpdateTime",
+                             "pbSetLevParam", "pbStart"})
         lines += guitest::PressUntilAnswered(debug, name, log);
+    // The debug window's poll runs but takes no samples from the worker.
+    QTimer *poll = nullptr;
+    for (QTimer *t : debug->findChildren<QTimer *>())
+        poll = t->parent() == debug ? t : poll;
+    ASSERT_NE(poll, nullptr);
+    QSignalSpy ticks(poll, &QTimer::timeout);
     const int beforeStop = guitest::LogLines(log).size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() >= 10; }, guitest::kWaitMs));
     Find<QPushButton>(debug, "pbStop")->click();
     debug->close();
     lines += guitest::LogLines(log).mid(beforeStop);
+    const simmeter::MeterIdentity ident = meter->Model().Identity();
+    const simmeter::BaseRecord base = meter->Model().GetCalibration().base;
     const QStringList expected = {
         QStringLiteral("扫描设备, 设备数量: 1"), QString::number(id),
         QStringLiteral("打开设备 %1, 成功").arg(id), QStringLiteral("查询探头名称, 成功"),
-        QString::fromStdString(meter->Model().Identity().detName),
+        QString::fromStdString(ident.detName), QStringLiteral("查询设备名称, 成功"),
+        QString::fromStdString(ident.devName), QStringLiteral("查询探头序列号, 成功"),
+        QString::fromStdString(ident.detSerial), QStringLiteral("查询基础参数, recv len: 8, 成功"),
+        QStringLiteral("   起始波长: %1, 结束波长: %2").arg(base.startNm).arg(base.endNm),
+        QStringLiteral("   阈值下限: %1, 阈值上限: %2").arg(base.adcLow).arg(base.adcHigh),
+        QStringLiteral("设置时间: 24-05-08 week 3 10-44-00, 成功"),
+        QStringLiteral("设置档位校准参数, 成功"),
         QStringLiteral("启动传输, 成功"), QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示"),
         QStringLiteral("停止传输, 失败"), QStringLiteral("   设备由主窗口打开, 继续传输"), QString(),
         QStringLiteral("关闭设备 %1, 失败").arg(id), QStringLiteral("   设备由主窗口打开, 保持打开")};
@@ -69,6 +90,7 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
 
     // The main window's meter stays open and its record goes on filling without a hole.
     EXPECT_EQ(isDevOpen(id), 1);
+    EXPECT_TRUE(meter->IsStreaming());
     StatBlock before;
     rec->GetStatistics(&before, nullptr, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] {
@@ -79,6 +101,7 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     StatBlock block;
     QVector<double> times, values;
     rec->GetStatistics(&block, &times, &values);
+    ASSERT_GE(times.size(), 40);
     for (int i = 1; i < times.size(); ++i)
         ASSERT_LT(times[i] - times[i - 1], 0.015) << "gap before sample " << i;
     // Values are in the unit the main window shows; the newest is also kept in nW.

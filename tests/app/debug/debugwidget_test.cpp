@@ -2,9 +2,7 @@
 // log shows, what reaches the meter, and what a fresh open reads back.
 #include "calibtables.h"
 #include "debugwidget.h"
-#include "devmanage.h"
 #include "gui_helpers.h"
-#include "opticaldev.h"
 
 #include "simmeter/testing.h"
 
@@ -12,20 +10,16 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
-#include <QThread>
 #include <QTimer>
 #include <QImage>
 
@@ -178,44 +172,37 @@ TEST_F(DebugWindowTest, FormAsDescribed)
     EXPECT_TRUE(win->isWindow());
     EXPECT_EQ(win->windowModality(), Qt::WindowModal);
 
+    // Buttons and labels by their text, group boxes by their title.
     const struct {
         const char *name;
         const char *text;
-    } buttons[] = {{"pbCloseDev", "关闭"}, {"pbScanDev", "扫描设备"}, {"pbStop", "停止"},
-                   {"pbStart", "启动"}, {"pbOpenDev", "打开"}, {"pbGetSpec", "读取"},
-                   {"pbSetSpec", "设置波长"}, {"pbSetAve", "设置平均"},
-                   {"pbIsDevOpen", "设备是否打开"}, {"pbIsInited", "初始化状态"},
-                   {"pbUpdateTime", "更新时间"}, {"pbGetDevSerial", "设备序列号"},
-                   {"pbGetDevName", "设备名称"}, {"pbGetDetSerial", "探头序列号"},
-                   {"pbGetDetName", "探头名称"}, {"pbGetDetVer", "探头版本"},
-                   {"pbGetSpecParam", "光谱校准参数"}, {"pbGetLevParam", "档位校准参数"},
-                   {"pbGetBaseParam", "基础参数"}, {"pbLevFile", "..."},
-                   {"pbSetLevParam", "档位校准"}, {"pbSpecFile", "..."},
-                   {"pbSetSpecParam", "光谱校准"}, {"pbSaveParam", "保存参数"}};
-    for (const auto &b : buttons) {
-        QPushButton *w = W<QPushButton>(b.name);
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->text(), QString::fromUtf8(b.text)) << b.name;
+    } texts[] = {{"pbCloseDev", "关闭"}, {"pbScanDev", "扫描设备"}, {"pbStop", "停止"},
+                 {"pbStart", "启动"}, {"pbOpenDev", "打开"}, {"pbGetSpec", "读取"},
+                 {"pbSetSpec", "设置波长"}, {"pbSetAve", "设置平均"},
+                 {"pbIsDevOpen", "设备是否打开"}, {"pbIsInited", "初始化状态"},
+                 {"pbUpdateTime", "更新时间"}, {"pbGetDevSerial", "设备序列号"},
+                 {"pbGetDevName", "设备名称"}, {"pbGetDetSerial", "探头序列号"},
+                 {"pbGetDetName", "探头名称"}, {"pbGetDetVer", "探头版本"},
+                 {"pbGetSpecParam", "光谱校准参数"}, {"pbGetLevParam", "档位校准参数"},
+                 {"pbGetBaseParam", "基础参数"}, {"pbLevFile", "..."},
+                 {"pbSetLevParam", "档位校准"}, {"pbSpecFile", "..."},
+                 {"pbSetSpecParam", "光谱校准"}, {"pbSaveParam", "保存参数"},
+                 {"lbWaveLen", "波长"}, {"lbAve", "平均次数"}, {"lbStartSpec", "起始波长"},
+                 {"lbEndSpec", "结束波长"}, {"lbHighThres", "阈值上限"},
+                 {"lbLowThres", "阈值下限"}, {"gbStatus", "状态查询"},
+                 {"gbGetInfo", "设备信息查询"}, {"gbSetInfo", "设备信息设置"},
+                 {"gbGetParam", "参数查询"}, {"gbBaseParam", "基础参数设置"},
+                 {"gbLevParam", "档位校准参数设置"}, {"gbSpecParam", "光谱校准参数设置"}};
+    for (const auto &t : texts) {
+        QWidget *w = W<QWidget>(t.name);
+        ASSERT_TRUE(qobject_cast<QPushButton *>(w) || qobject_cast<QLabel *>(w) ||
+                    qobject_cast<QGroupBox *>(w)) << t.name;
+        const char *property = qobject_cast<QGroupBox *>(w) ? "title" : "text";
+        EXPECT_EQ(w->property(property).toString(), QString::fromUtf8(t.text)) << t.name;
     }
     for (const char *name : {"pbSetDevName", "pbSetDevSerial", "pbSetDetName", "pbSetDetSerial",
                              "pbSetBaseParam"})
         EXPECT_NE(W<QPushButton>(name), nullptr);
-    const struct {
-        const char *name;
-        const char *text;
-    } labels[] = {{"lbWaveLen", "波长"}, {"lbAve", "平均次数"}, {"lbStartSpec", "起始波长"},
-                  {"lbEndSpec", "结束波长"}, {"lbHighThres", "阈值上限"}, {"lbLowThres", "阈值下限"}};
-    for (const auto &l : labels)
-        EXPECT_EQ(W<QLabel>(l.name)->text(), QString::fromUtf8(l.text)) << l.name;
-    const struct {
-        const char *name;
-        const char *title;
-    } groups[] = {{"gbStatus", "状态查询"}, {"gbGetInfo", "设备信息查询"},
-                  {"gbSetInfo", "设备信息设置"}, {"gbGetParam", "参数查询"},
-                  {"gbBaseParam", "基础参数设置"}, {"gbLevParam", "档位校准参数设置"},
-                  {"gbSpecParam", "光谱校准参数设置"}};
-    for (const auto &g : groups)
-        EXPECT_EQ(W<QGroupBox>(g.name)->title(), QString::fromUtf8(g.title)) << g.name;
     for (const char *name : {"leDevName", "leDevSerial", "leDetName", "leDetSerial", "leLevFile",
                              "leSpecFile"})
         EXPECT_NE(W<QLineEdit>(name), nullptr) << name;
@@ -603,125 +590,18 @@ TEST_F(DebugWindowTest, ChosenFilesAreOnlyRecorded)
     file.close();
 
     QString caption;
-    guitest::AnswerNextModal([&](QWidget *w) {
-        auto *dlg = qobject_cast<QFileDialog *>(w);
-        ASSERT_NE(dlg, nullptr);
-        caption = dlg->windowTitle();
-        dlg->selectFile(path);
-        static_cast<QDialog *>(dlg)->accept();  // QFileDialog::accept, through the public base
-    });
+    guitest::AnswerFileDialog(path, &caption);
     Press("pbLevFile");
     EXPECT_EQ(caption, QStringLiteral("选择档位校准文件"));
     EXPECT_EQ(NewLines(), QStringList({QStringLiteral("选择档位校准文件: %1").arg(path)}));
     EXPECT_EQ(W<QLineEdit>("leLevFile")->text(), path);
 
-    guitest::AnswerNextModal([&](QWidget *w) {
-        caption = w->windowTitle();
-        qobject_cast<QDialog *>(w)->reject();
-    });
+    guitest::AnswerFileDialogCancel(&caption);
     Press("pbSpecFile");
     EXPECT_EQ(caption, QStringLiteral("选择光谱校准文件"));
     EXPECT_TRUE(NewLines().isEmpty());
     EXPECT_TRUE(W<QLineEdit>("leSpecFile")->text().isEmpty());
 }
-
-// The debug window on the meter that the main window's worker streams: the worker keeps
-// every sample, the debug window gets its own answers, and leaving the debug window leaves
-// the meter open and streaming.
-TEST_F(DebugWindowTest, SharesAMeterWithTheStreamingWorker)
-{
-    auto meter = PlugMeter();
-    DevManage *manager = DevManage::Instance();
-
-    // The worker wired as the main window wires it.
-    auto *worker = new OpticalDev;
-    auto *thread = new QThread;
-    QPointer<OpticalDev> gone = worker;
-    QPointer<QThread> threadGone = thread;
-    worker->moveToThread(thread);
-    QObject::connect(thread, &QThread::started, worker, &OpticalDev::Init);
-    QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-    QObject::connect(worker, &QObject::destroyed, thread, &QObject::deleteLater);
-    int scans = 0;
-    QObject context;
-    QObject::connect(worker, &OpticalDev::SigScanFinish, &context, [&] { ++scans; },
-                     Qt::QueuedConnection);
-    thread->start();
-    // Init connects the request signals on `started`; a call queued now runs after it.
-    QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection);
-    emit worker->SigScanDev();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return scans == 1; }, 20000));
-    const DeviceRecordPtr rec = manager->GetDevRecord(kId);
-    ASSERT_TRUE(rec);
-    emit worker->SigOpenDev(kId);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, guitest::kWaitMs));
-    rec->StartStatistics(0, 0);  // keeps every sample from now on
-
-    OpenMeter();
-    Press("pbGetDevName");
-    Press("pbGetDetSerial");
-    Press("pbGetBaseParam");
-    Press("pbUpdateTime");
-    Press("pbSetLevParam");  // the meter's own table: values stay the same
-    const simmeter::MeterIdentity id = meter->Model().Identity();
-    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("查询设备名称, 成功"),
-                                       QString::fromStdString(id.devName),
-                                       QStringLiteral("查询探头序列号, 成功"),
-                                       QString::fromStdString(id.detSerial),
-                                       QStringLiteral("查询基础参数, recv len: 8, 成功"),
-                                       QStringLiteral("   起始波长: %1, 结束波长: %2")
-                                           .arg(meter->Model().GetCalibration().base.startNm)
-                                           .arg(meter->Model().GetCalibration().base.endNm),
-                                       QStringLiteral("   阈值下限: %1, 阈值上限: %2")
-                                           .arg(meter->Model().GetCalibration().base.adcLow)
-                                           .arg(meter->Model().GetCalibration().base.adcHigh),
-                                       QStringLiteral("设置时间: 24-05-08 week 3 10-44-00, 成功"),
-                                       QStringLiteral("设置档位校准参数, 成功")}));
-
-    Press("pbStart");
-    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("启动传输, 成功"),
-                                       QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示")}));
-    QSignalSpy ticks(PollTimer(), &QTimer::timeout);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() >= 10; }, guitest::kWaitMs));
-    EXPECT_TRUE(NewLines().isEmpty());  // no samples taken from the worker
-    PressOnce("pbStop");
-    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("停止传输, 失败"),
-                                       QStringLiteral("   设备由主窗口打开, 继续传输"), QString()}));
-    win->close();
-    EXPECT_EQ(NewLines(), QStringList({QStringLiteral("关闭设备 %1, 失败").arg(kId),
-                                       QStringLiteral("   设备由主窗口打开, 保持打开")}));
-    EXPECT_EQ(isDevOpen(kId), 1);
-    EXPECT_TRUE(meter->IsStreaming());
-
-    // The worker's record went on receiving, without a hole and without foreign values.
-    StatBlock before;
-    rec->GetStatistics(&before, nullptr, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        StatBlock now;
-        rec->GetStatistics(&now, nullptr, nullptr);
-        return now.statCount >= before.statCount + 20;
-    }, guitest::kWaitMs));
-    StatBlock block;
-    QVector<double> times, values;
-    rec->GetStatistics(&block, &times, &values);
-    ASSERT_GE(times.size(), 40);
-    for (int i = 1; i < times.size(); ++i)
-        ASSERT_LT(times[i] - times[i - 1], 0.015) << "gap before sample " << i;
-    for (double v : values)
-        ASSERT_NEAR(v, 25000.0, 250.0);
-
-    thread->quit();
-    EXPECT_TRUE(thread->wait(5000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gone.isNull() && threadGone.isNull(); }, 5000));
-    int ids[8];
-    for (int i = 0, n = manager->GetDevIds(ids, 8); i < n; ++i)
-        manager->RemoveDev(ids[i]);
-    manager->SetSelDev(-1);
-}
-
-}  // namespace
-
-namespace {
 
 // A picture of the window after a short session, for a person to look at: runs only when
 // QUORVEX_SCREENSHOT_DIR names a directory (e.g. under xvfb-run with a CJK font).

@@ -134,21 +134,17 @@ TEST_F(MainWindow, TitleBarDragsANormalWindowButNotAMaximisedOne)
     StartWindow(false);
     window->move(50, 50);
     const QPoint start = window->pos();
-    const QPoint inTitle = Find<QWidget>(window, "wgTitle")->geometry().center();
-    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, inTitle);
-    QMouseEvent move(QEvent::MouseMove, inTitle + QPoint(30, 20), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(window, &move);
-    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, inTitle + QPoint(30, 20));
+    auto drag = [this](QPoint from, QPoint by) {
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, from);
+        QMouseEvent move(QEvent::MouseMove, from + by, Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(window, &move);
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, from + by);
+    };
+    drag(Find<QWidget>(window, "wgTitle")->geometry().center(), QPoint(30, 20));
     EXPECT_EQ(window->pos(), start + QPoint(30, 20));
-
     // A press on a page never drags.
-    const QPoint onPage = Find<QStackedWidget>(window, "stackedWidget")->geometry().center();
-    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, onPage);
-    QMouseEvent move2(QEvent::MouseMove, onPage + QPoint(40, 40), Qt::NoButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(window, &move2);
-    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, onPage + QPoint(40, 40));
+    drag(Find<QStackedWidget>(window, "stackedWidget")->geometry().center(), QPoint(40, 40));
     EXPECT_EQ(window->pos(), start + QPoint(30, 20));
 }
 

@@ -81,9 +81,7 @@ TEST_F(MeterPanel, ZeroCompensationWithNoSendsNothing)
 TEST_F(MeterPanel, ZeroCompensationWithYesTakesTheReadingAsZero)
 {
     QString title, text;
-    AnswerNextModal([&](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        ASSERT_TRUE(box);
+    AnswerNext<QMessageBox>([&](QMessageBox *box) {
         title = box->windowTitle();
         text = box->text();
         EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));

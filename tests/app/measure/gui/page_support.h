@@ -4,6 +4,7 @@
 
 #include "gui_fixture.h"
 
+#include "datawidget.h"
 #include "devmanage.h"
 
 #include <QLabel>
@@ -58,6 +59,26 @@ protected:
     DeviceRecordPtr record;
     std::unique_ptr<QLabel> statusLabel;
     qint64 timeMs = 1765000000000;
+};
+
+// The measurement page itself on that record, at the size the main window gives it.
+class DataPageTest : public PageTest {
+protected:
+    void SetUp() override
+    {
+        PageTest::SetUp();
+        page = std::make_unique<DataWidget>();
+        ListenTo(page.get());
+        page->resize(1180, 680);
+        page->show();
+    }
+    void TearDown() override
+    {
+        page.reset();
+        PageTest::TearDown();
+    }
+
+    std::unique_ptr<DataWidget> page;
 };
 
 }  // namespace measuretest

@@ -23,7 +23,6 @@
 namespace {
 
 using guitest::Find;
-using measuretest::PageTest;
 
 // ---- dial ---------------------------------------------------------------------------
 
@@ -246,23 +245,14 @@ TEST(CurveView, SlidingWindowMatchesAFullReplacement)
 
 // ---- popup and run control ----------------------------------------------------------------
 
-class RunControlTest : public PageTest {
+class RunControlTest : public measuretest::DataPageTest {
 protected:
     void SetUp() override
     {
-        PageTest::SetUp();
-        page = std::make_unique<DataWidget>();
-        ListenTo(page.get());
-        page->resize(1180, 680);
-        page->show();
+        DataPageTest::SetUp();
         stat = page->StatisticView();
         curve = page->CurveView();
         popup = page->SettingPopup();
-    }
-    void TearDown() override
-    {
-        page.reset();
-        PageTest::TearDown();
     }
     QPushButton *Button(QWidget *view, const char *name) { return Find<QPushButton>(view, name); }
     void SampleMode(int count)
@@ -272,7 +262,6 @@ protected:
         guitest::Click(Button(popup, "pbConfirm"));
     }
 
-    std::unique_ptr<DataWidget> page;
     StatisticData *stat = nullptr;
     CurveData *curve = nullptr;
     DataSetting *popup = nullptr;
@@ -473,10 +462,15 @@ TEST_F(RunControlTest, SaveCurveAndHistogramFiles)
     EXPECT_EQ(statusLabel->text(), "");
 }
 
+// The curve, the histogram and the settings file alike.
 TEST_F(RunControlTest, AFileThatCannotBeWrittenIsReported)
 {
     // An existing folder in which nobody, not even root, can create files.
     const QString blocker = QStringLiteral("/proc/self");
+    guitest::AnswerFileDialog(blocker + "/quorvex-settings.ini");
+    page->SaveConfig();
+    EXPECT_TRUE(statusLabel->text().contains(QString::fromUtf8("未保存")));
+    statusLabel->clear();
     guitest::AnswerFileDialog(blocker + "/curve.csv");
     guitest::Click(Button(curve, "pbSave"));
     EXPECT_TRUE(statusLabel->text().contains(QString::fromUtf8("未保存"))) << statusLabel->text().toStdString();
