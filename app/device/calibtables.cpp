@@ -120,8 +120,8 @@ const LevelTable &BuiltInLevelTable()
 const QVector<TellingRow> &SpectralTellingRows()
 {
     static const QVector<TellingRow> rows = {
-        {400, 0.354},  {401, 0.3559},  {500, 0.5019}, {532, 0.5424}, {633, 0.658},
-        {700, 0.734},  {800, 0.8411},  {850, 0.8926}, {900, 0.9523}, {964, 1.0},
+        {400, 0.354},  {401, 0.3559},  {500, 0.5019},  {532, 0.5424}, {633, 0.658},
+        {700, 0.734},  {800, 0.8411},  {850, 0.8926},  {900, 0.9523}, {964, 1.0},
         {980, 0.9846}, {1000, 0.8608}, {1050, 0.5017}, {1100, 0.1812}};
     return rows;
 }
@@ -244,15 +244,14 @@ QString WithResult(const QString &title, bool ok)
 QString DevTimeText(const DevTime &t)
 {
     return Tr("设置时间: %1-%2-%3 week %4 %5-%6-%7")
-        .arg(Two(t.year), Two(t.month), Two(t.day), QString::number(t.weekday),
-             Two(t.hour), Two(t.minute), Two(t.second));
+        .arg(Two(t.year), Two(t.month), Two(t.day), QString::number(t.weekday), Two(t.hour),
+             Two(t.minute), Two(t.second));
 }
 
 QStringList BaseParamTexts(int length, const char *bytes)
 {
     QStringList out;
-    out << WithResult(Tr("查询基础参数, recv len: %1").arg(length),
-                      length == kBaseParamSize);
+    out << WithResult(Tr("查询基础参数, recv len: %1").arg(length), length == kBaseParamSize);
     if (length == kBaseParamSize) {
         const BaseParam p = DecodeBaseParam(bytes);
         out << Tr("   起始波长: %1, 结束波长: %2\n   阈值下限: %3, 阈值上限: %4")
@@ -267,8 +266,7 @@ QStringList BaseParamTexts(int length, const char *bytes)
 QStringList LevelParamTexts(int length, const char *bytes)
 {
     QStringList out;
-    out << WithResult(Tr("查询档位校准参数, recv len: %1").arg(length),
-                      length == kLevelParamSize);
+    out << WithResult(Tr("查询档位校准参数, recv len: %1").arg(length), length == kLevelParamSize);
     const LevelTable t = DecodeLevelTable(bytes);
     QStringList lines;
     for (int i = 0; i < kLevelCount; ++i) {
@@ -292,10 +290,7 @@ QStringList SpectralParamTexts(int length, const char *bytes)
         QStringList lines;
         lines.reserve(pairs.size());
         for (int i = 0; i < pairs.size(); ++i) {
-            lines << line
-                         .arg(i)
-                         .arg(pairs[i].nm)
-                         .arg(ShortestText(pairs[i].coef));
+            lines << line.arg(i).arg(pairs[i].nm).arg(ShortestText(pairs[i].coef));
         }
         out << lines.join(QLatin1Char('\n'));
     }

@@ -57,8 +57,8 @@ constexpr int kLevelParamSize = 128;  // 8 x (f64 K, f64 B), level 1 first
 constexpr int kDevTimeSize = 14;      // 7 x u16: year (two digits), month, day, weekday, h, m, s
 constexpr int kSpecReadBufSize = 6100;
 constexpr int kSpecChunkEntries = 80;
-constexpr int kSpecChunkHeader = 4;   // u16 total entries, u16 index of the chunk's first entry
-constexpr int kSpecEntrySize = 6;     // u16 nm, f32 coefficient
+constexpr int kSpecChunkHeader = 4;  // u16 total entries, u16 index of the chunk's first entry
+constexpr int kSpecEntrySize = 6;    // u16 nm, f32 coefficient
 
 struct BaseParam {
     quint16 startNm = 0;
@@ -75,7 +75,7 @@ QByteArray EncodeLevelTable(const LevelTable &t);
 LevelTable DecodeLevelTable(const char *bytes);
 
 struct DevTime {
-    int year = 0;   // two-digit year (years since 2000)
+    int year = 0;  // two-digit year (years since 2000)
     int month = 0;
     int day = 0;
     int weekday = 0;  // 1 = Monday .. 7 = Sunday
@@ -97,8 +97,8 @@ QVector<QByteArray> SpectralChunks(const QVector<SpectralEntry> &table,
 // ---- identity texts ----------------------------------------------------------------
 
 // The meter stores identity texts as printable ASCII (0x20..0x7E) in fixed fields.
-constexpr int kDevTextField = 32;     // device name, device serial, probe name
-constexpr int kDetSerialField = 16;   // probe serial
+constexpr int kDevTextField = 32;    // device name, device serial, probe name
+constexpr int kDetSerialField = 16;  // probe serial
 // True when `text` is printable ASCII of at most `field` characters, i.e. exactly what the
 // meter will hold and read back.
 bool IsStorableIdentity(const QString &text, int field);

@@ -27,8 +27,7 @@ constexpr int kChunkPauseMs = 5;       // between spectral chunks, as the meter 
 
 }  // namespace
 
-DebugWidget::DebugWidget(QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::DebugWidget>())
+DebugWidget::DebugWidget(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::DebugWidget>())
 {
     ui->setupUi(this);  // also connects on_pbGetSpec_clicked by name
     setWindowFlags(windowFlags() | Qt::Window);
@@ -207,15 +206,9 @@ void DebugWidget::StopTran()
     Log(QString());
 }
 
-void DebugWidget::IsDevOpen()
-{
-    Log(tr("设备是否打开: %1").arg(isDevOpen(devId)));
-}
+void DebugWidget::IsDevOpen() { Log(tr("设备是否打开: %1").arg(isDevOpen(devId))); }
 
-void DebugWidget::IsInited()
-{
-    Log(tr("设备是否初始化: %1").arg(isInited(devId)));
-}
+void DebugWidget::IsInited() { Log(tr("设备是否初始化: %1").arg(isInited(devId))); }
 
 void DebugWidget::UpdateTime()
 {
@@ -243,7 +236,10 @@ void DebugWidget::ReadText(ReadFn read, int bufLen, const QString &title)
 
 void DebugWidget::GetDevSerial() { ReadText(readDevSerial, kTextReadLen, tr("查询设备序列号")); }
 void DebugWidget::GetDevName() { ReadText(readDevName, kTextReadLen, tr("查询设备名称")); }
-void DebugWidget::GetDetSerial() { ReadText(readDetSerial, kDetSerialReadLen, tr("查询探头序列号")); }
+void DebugWidget::GetDetSerial()
+{
+    ReadText(readDetSerial, kDetSerialReadLen, tr("查询探头序列号"));
+}
 void DebugWidget::GetDetName() { ReadText(readDetName, kTextReadLen, tr("查询探头名称")); }
 void DebugWidget::GetDetVer() { ReadText(readVersion, kTextReadLen, tr("查询探头版本")); }
 
@@ -270,7 +266,8 @@ void DebugWidget::WriteDevName()
 }
 void DebugWidget::WriteDetSerial()
 {
-    WriteText(writeDetSerial, ui->leDetSerial->text(), calib::kDetSerialField, tr("设置探头序列号"));
+    WriteText(writeDetSerial, ui->leDetSerial->text(), calib::kDetSerialField,
+              tr("设置探头序列号"));
 }
 void DebugWidget::WriteDetName()
 {

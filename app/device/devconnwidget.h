@@ -7,7 +7,9 @@
 #include <QWidget>
 
 class ScannedWidget;
-namespace Ui { class DevConnWidget; }
+namespace Ui {
+class DevConnWidget;
+}
 
 class DevConnWidget : public QWidget {
     Q_OBJECT

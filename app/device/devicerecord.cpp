@@ -70,10 +70,9 @@ bool DeviceRecord::GetPowerAndStatistics(double *current, double totals[3], Stat
     return store_.Setting().running;
 }
 
-bool DeviceRecord::GetPowerAndStatisticsAfter(double *current, double totals[3],
-                                              StatBlock *block, const WindowCursor &have,
-                                              QVector<double> *times, QVector<double> *values,
-                                              WindowPart *part) const
+bool DeviceRecord::GetPowerAndStatisticsAfter(double *current, double totals[3], StatBlock *block,
+                                              const WindowCursor &have, QVector<double> *times,
+                                              QVector<double> *values, WindowPart *part) const
 {
     MutexLock locker(&mutex_);
     const double factor = PowerUnit::Factor(unit_);

@@ -33,21 +33,21 @@ public:
     DeviceRecord &operator=(const DeviceRecord &) = delete;
 
     const int id;
-    const QString devName;            // meter head name
-    const QString detName;            // probe name
+    const QString devName;  // meter head name
+    const QString detName;  // probe name
     const QString detSerial;
     const QString devSerial;
-    const QString version;            // firmware version text
+    const QString version;  // firmware version text
 
     // Worker thread only.
-    int waveMin = 0;                  // nm, filled on the first ready tick
+    int waveMin = 0;  // nm, filled on the first ready tick
     int waveMax = 0;
-    bool connected = false;           // the library reports the meter ready
-    bool transferStarted = false;     // startTransfer succeeded since it became ready
+    bool connected = false;        // the library reports the meter ready
+    bool transferStarted = false;  // startTransfer succeeded since it became ready
 
     // Written by the worker, read anywhere.
-    std::atomic<float> waveLen{0.0f}; // sampling wavelength in nm, untruncated
-    std::atomic<quint32> average{0};  // sampling average count (16 bits used)
+    std::atomic<float> waveLen{0.0f};  // sampling wavelength in nm, untruncated
+    std::atomic<quint32> average{0};   // sampling average count (16 bits used)
 
     // Worker: a batch of samples from getData (powers in nanowatts).
     void AddSamples(const PowerData *samples, int n);
@@ -93,7 +93,7 @@ private:
     void GetStatisticsLocked(StatBlock *block, QVector<double> *times, QVector<double> *values,
                              double factor) const;
 
-    mutable QMutex mutex_;            // guards store_, unit_, rangeLow_, rangeHigh_
+    mutable QMutex mutex_;  // guards store_, unit_, rangeLow_, rangeHigh_
     MeasureStore store_;
     QString unit_;
     double rangeLow_ = 0.0;

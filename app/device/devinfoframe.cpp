@@ -33,18 +33,17 @@ void DevInfoFrame::SetConnected(bool bConnected)
 
 void DevInfoFrame::ApplyStateStyle()
 {
-    ui->lbStat->setStyleSheet(connected
-        ? QStringLiteral(".QLabel#lbStat{border-image: url(:/image/connected.png);}")
-        : QStringLiteral(".QLabel#lbStat{border-image: url(:/image/unConnected.png);}"));
-    ui->wgInfo->setStyleSheet(checked
-        ? QStringLiteral(".QWidget#wgInfo{border-image: url(:/image/devInfoBackground_checked.png);}")
-        : QStringLiteral(".QWidget#wgInfo{border-image: url(:/image/devInfoBackground.png);}"));
+    ui->lbStat->setStyleSheet(
+        connected ? QStringLiteral(".QLabel#lbStat{border-image: url(:/image/connected.png);}")
+                  : QStringLiteral(".QLabel#lbStat{border-image: url(:/image/unConnected.png);}"));
+    ui->wgInfo->setStyleSheet(
+        checked
+            ? QStringLiteral(
+                  ".QWidget#wgInfo{border-image: url(:/image/devInfoBackground_checked.png);}")
+            : QStringLiteral(".QWidget#wgInfo{border-image: url(:/image/devInfoBackground.png);}"));
 }
 
-void DevInfoFrame::CloseDev()
-{
-    emit SigCloseDev(nDevId);
-}
+void DevInfoFrame::CloseDev() { emit SigCloseDev(nDevId); }
 
 void DevInfoFrame::mouseReleaseEvent(QMouseEvent *event)
 {

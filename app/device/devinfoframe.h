@@ -5,7 +5,9 @@
 
 #include <QFrame>
 
-namespace Ui { class DevInfoFrame; }
+namespace Ui {
+class DevInfoFrame;
+}
 
 class DevInfoFrame : public QFrame {
     Q_OBJECT

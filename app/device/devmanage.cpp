@@ -137,15 +137,9 @@ QString DevManage::GetDevVersion(int id) const
     return rec ? rec->version : QString();
 }
 
-void DevManage::SetSelDev(int id)
-{
-    selected_.exchange(id);
-}
+void DevManage::SetSelDev(int id) { selected_.exchange(id); }
 
-int DevManage::GetSelDev() const
-{
-    return selected_.load();
-}
+int DevManage::GetSelDev() const { return selected_.load(); }
 
 DeviceRecordPtr DevManage::SelectedRecord() const
 {
@@ -198,10 +192,9 @@ bool DevManage::GetSelStatistics(double *current, double totals[3], QVector<doub
     return running;
 }
 
-bool DevManage::GetSelStatisticsAfter(double *current, double totals[3],
-                                      const WindowCursor &have, QVector<double> *times,
-                                      QVector<double> *values, WindowPart *part,
-                                      StatBlock *block) const
+bool DevManage::GetSelStatisticsAfter(double *current, double totals[3], const WindowCursor &have,
+                                      QVector<double> *times, QVector<double> *values,
+                                      WindowPart *part, StatBlock *block) const
 {
     const DeviceRecordPtr rec = SelectedRecord();
     if (!rec)

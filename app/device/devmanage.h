@@ -36,8 +36,7 @@ public:
     // null pointers give empty texts) and returns it; null if `id` is already known, in
     // which case nothing changes. The identity is complete before the record is visible.
     DeviceRecordPtr AddDevRecord(int id, const char *devName, const char *detName,
-                                 const char *devSerial = nullptr,
-                                 const char *detSerial = nullptr,
+                                 const char *devSerial = nullptr, const char *detSerial = nullptr,
                                  const char *version = nullptr);
     // Drops `id` from the map and marks its record removed; nothing if unknown.
     void RemoveDev(int id);
@@ -64,10 +63,7 @@ public:
     OpticalDev *GetOpticalDev() const { return opticalDev_.load(); }
     // Forgets the worker if it is still `d` (the worker's destructor calls this); a worker
     // registered since is kept.
-    void ClearOpticalDev(OpticalDev *d)
-    {
-        opticalDev_.compare_exchange_strong(d, nullptr);
-    }
+    void ClearOpticalDev(OpticalDev *d) { opticalDev_.compare_exchange_strong(d, nullptr); }
 
     // Whether the selected meter reports its probe attached (TESSIVAR_DETECTOR_ATTACHED).
     // False with no selection or an unknown id. Calls the library (up to about 30 ms).
@@ -92,8 +88,8 @@ public:
     // The same with only the window's samples after `have` (the curve appends exactly
     // those); `part` says what was copied.
     bool GetSelStatisticsAfter(double *current, double totals[3], const WindowCursor &have,
-                               QVector<double> *times, QVector<double> *values,
-                               WindowPart *part, StatBlock *block) const;
+                               QVector<double> *times, QVector<double> *values, WindowPart *part,
+                               StatBlock *block) const;
     bool GetSelStatSetting(StatSetting *setting) const;
     bool StartSelStatistics(int sampleCount, int seconds);
     bool StopSelStatistics();
@@ -116,7 +112,7 @@ private:
     DeviceRecordPtr FindLocked(int id) const;  // assumes `lock` held
     DeviceRecordPtr SelectedRecord() const;
 
-    QMap<int, DeviceRecordPtr> records_;       // guarded by lock_
+    QMap<int, DeviceRecordPtr> records_;  // guarded by lock_
     mutable QReadWriteLock lock_;
     std::atomic<int> selected_{-1};
     std::atomic<QObject *> mainWidget_{nullptr};

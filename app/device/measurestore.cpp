@@ -113,8 +113,7 @@ void MeasureStore::AddSamples(const PowerData *samples, int n, double attenuatio
         window_.Push(t / 1000.0, v);
         ++runSeq_;
         if ((sampleLimit_ > 0 && statCount_ > sampleLimit_) ||
-            (timeLimit_ > 0 && statElapsed_ >= timeLimit_) ||
-            window_.Size() > kMaxWindow) {
+            (timeLimit_ > 0 && statElapsed_ >= timeLimit_) || window_.Size() > kMaxWindow) {
             window_.PopFront();
         }
     }
@@ -175,7 +174,8 @@ void MeasureStore::UpdateDerived()
     for (int b = 0; b < kHistogramBins; ++b) {
         histogram_[kHistogramBinFields * b + kBinLower] = lower[b];
         histogram_[kHistogramBinFields * b + kBinUpper] = upper[b];
-        histogram_[kHistogramBinFields * b + kBinShare] = counts[b] / static_cast<double>(size) * 100.0;
+        histogram_[kHistogramBinFields * b + kBinShare] =
+            counts[b] / static_cast<double>(size) * 100.0;
     }
 }
 
@@ -206,10 +206,7 @@ void MeasureStore::StartStatistics(int sampleCount, int seconds)
     runSeq_ = 0;
 }
 
-void MeasureStore::StopStatistics()
-{
-    statRunning_ = false;
-}
+void MeasureStore::StopStatistics() { statRunning_ = false; }
 
 StatSetting MeasureStore::Setting() const
 {
@@ -254,8 +251,8 @@ void MeasureStore::CopyWindowAfter(const WindowCursor &have, QVector<double> *ti
     const std::size_t size = window_.Size();
     const qint64 firstSeq = runSeq_ - static_cast<qint64>(size) + 1;
     // The reader's newest sample must still be in the window or just before it.
-    const bool follows = have.run == run_ && run_ != 0 && have.seq >= firstSeq - 1 &&
-                         have.seq <= runSeq_;
+    const bool follows =
+        have.run == run_ && run_ != 0 && have.seq >= firstSeq - 1 && have.seq <= runSeq_;
     const std::size_t from = follows ? static_cast<std::size_t>(have.seq - firstSeq + 1) : 0;
     CopyRange(from, times, values, unitFactor);
     if (part != nullptr) {

@@ -23,19 +23,20 @@ struct StatBlock {
     double statMax = 0.0;
     double statMin = 0.0;
     double statMean = 0.0;
-    int statCount = 0;                // samples of the whole run (not only the window)
-    int statElapsed = 0;              // whole seconds from the run's first to its newest sample
-    QVector<double> histogram;        // kHistogramBins x (lower, upper, share); empty before the first sample
+    int statCount = 0;    // samples of the whole run (not only the window)
+    int statElapsed = 0;  // whole seconds from the run's first to its newest sample
+    QVector<double>
+        histogram;  // kHistogramBins x (lower, upper, share); empty before the first sample
     double statStdDev = 0.0;
-    double statRatio = 0.0;           // statMax / statMin
+    double statRatio = 0.0;  // statMax / statMin
 };
 
 // How the current statistics run is limited.
 struct StatSetting {
     bool running = false;
-    int sampleLimit = -1;             // window size in samples, -1 when off
-    int timeLimit = -1;               // window age limit in seconds, -1 when off
-    qint64 firstTimeMs = 0;           // time stamp of the run's first sample
+    int sampleLimit = -1;    // window size in samples, -1 when off
+    int timeLimit = -1;      // window age limit in seconds, -1 when off
+    qint64 firstTimeMs = 0;  // time stamp of the run's first sample
 };
 
 // What a reader of the run window already holds: the run (each StartStatistics of any
@@ -48,8 +49,8 @@ struct WindowCursor {
 
 // What a read after a cursor delivered.
 struct WindowPart {
-    WindowCursor end;                 // the window's run and its newest sample's number
-    int windowSize = 0;               // samples in the whole window now
+    WindowCursor end;    // the window's run and its newest sample's number
+    int windowSize = 0;  // samples in the whole window now
     // True: the copy is the whole window and replaces what the reader holds (another run,
     // or samples after the cursor already left the window). False: the copy is exactly
     // the samples after the cursor; the reader keeps its newest windowSize samples.
@@ -72,7 +73,7 @@ public:
 private:
     std::vector<double> times_;
     std::vector<double> values_;
-    std::size_t head_ = 0;            // index of the oldest live entry
+    std::size_t head_ = 0;  // index of the oldest live entry
 };
 
 // The measurement store of one meter: latest power, running totals and the statistics
@@ -111,8 +112,8 @@ public:
     void CopyWindow(QVector<double> *times, QVector<double> *values, double unitFactor) const;
     // Copies only what follows `have` in the same run (or the whole window, see
     // WindowPart::whole), converted with unitFactor; `part` says which it was.
-    void CopyWindowAfter(const WindowCursor &have, QVector<double> *times,
-                         QVector<double> *values, double unitFactor, WindowPart *part) const;
+    void CopyWindowAfter(const WindowCursor &have, QVector<double> *times, QVector<double> *values,
+                         double unitFactor, WindowPart *part) const;
 
 private:
     void UpdateDerived();
@@ -132,7 +133,7 @@ private:
     double statMean_ = 0.0;
     int statCount_ = 0;
     int statElapsed_ = 0;
-    std::vector<double> histogram_;   // in nanowatts; shares in percent
+    std::vector<double> histogram_;  // in nanowatts; shares in percent
     double statStdDev_ = 0.0;
     double statRatio_ = 0.0;
     bool statRunning_ = false;
@@ -140,8 +141,8 @@ private:
     int timeLimit_ = -1;
     qint64 firstTimeMs_ = 0;
     SampleWindow window_;
-    qint64 run_ = 0;                  // 0 until the first run starts
-    qint64 runSeq_ = 0;               // samples the current run has taken
+    qint64 run_ = 0;     // 0 until the first run starts
+    qint64 runSeq_ = 0;  // samples the current run has taken
 };
 
 #endif

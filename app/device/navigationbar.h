@@ -6,7 +6,9 @@
 #include <QWidget>
 
 class DevInfoFrame;
-namespace Ui { class NavigationBar; }
+namespace Ui {
+class NavigationBar;
+}
 
 class NavigationBar : public QWidget {
     Q_OBJECT
@@ -27,10 +29,10 @@ public:
     const QList<DevInfoFrame *> &Cards() const { return cards; }
 
 signals:
-    void SigShowDevWin();              // "添加设备" (pbAddDev)
-    void SigDevSelected(int nDevId);   // a card was clicked, or the first card was added
-    void SigCloseDev(int nDevId);      // a card's close button
-    void SigShowDataWin();             // a card was clicked
+    void SigShowDevWin();             // "添加设备" (pbAddDev)
+    void SigDevSelected(int nDevId);  // a card was clicked, or the first card was added
+    void SigCloseDev(int nDevId);     // a card's close button
+    void SigShowDataWin();            // a card was clicked
 
 public slots:
     // The worker's SigConnChanged: the card's icon follows; a meter that became ready

@@ -15,9 +15,9 @@
 
 namespace {
 
-constexpr int kReadyWaitRounds = 300;     // x 10 ms: how long a probed meter may take to get ready
+constexpr int kReadyWaitRounds = 300;  // x 10 ms: how long a probed meter may take to get ready
 constexpr int kReadyWaitStepMs = 10;
-constexpr int kDefaultWaveLenNm = 532;    // shown when the meter's wavelength cannot be read
+constexpr int kDefaultWaveLenNm = 532;  // shown when the meter's wavelength cannot be read
 
 // Buffer sizes passed to the identity readers; the library terminates within them.
 constexpr int kNameBufLen = 33;
@@ -38,10 +38,7 @@ int WholeNm(float waveLen)
 
 // The main window asks the worker's thread for an interruption before it quits it; a
 // scan then gives up instead of holding the thread for seconds.
-bool StopRequested()
-{
-    return QThread::currentThread()->isInterruptionRequested();
-}
+bool StopRequested() { return QThread::currentThread()->isInterruptionRequested(); }
 
 bool Contains(const int *ids, int count, int id)
 {
@@ -183,10 +180,7 @@ void OpticalDev::OpenDev(int nDevId)
     emit SigOpenFinish(nDevId, ret == 0);
 }
 
-void OpticalDev::CloseDev(int nDevId)
-{
-    closeDev(nDevId);
-}
+void OpticalDev::CloseDev(int nDevId) { closeDev(nDevId); }
 
 void OpticalDev::SetAverage(int nDevId, ushort nAverage)
 {
@@ -289,12 +283,6 @@ QString OpticalDev::ReadCalibDate(int nDevId)
     return QString::fromLatin1(date, static_cast<int>(qstrnlen(date, sizeof date)));
 }
 
-void OpticalDev::ClearZeroOffset(int nDevId)
-{
-    resetZeroOffset(nDevId);
-}
+void OpticalDev::ClearZeroOffset(int nDevId) { resetZeroOffset(nDevId); }
 
-void OpticalDev::EnterDiskMode(int nDevId)
-{
-    setDevInDiskMode(nDevId, TESSIVAR_DISK_MODE_DRIVE);
-}
+void OpticalDev::EnterDiskMode(int nDevId) { setDevInDiskMode(nDevId, TESSIVAR_DISK_MODE_DRIVE); }

@@ -3,7 +3,9 @@
 
 #include <QWidget>
 
-namespace Ui { class ScannedWidget; }
+namespace Ui {
+class ScannedWidget;
+}
 
 class ScannedWidget : public QWidget {
     Q_OBJECT

@@ -57,15 +57,9 @@ CurveData::~CurveData()
     delete ui;
 }
 
-QCustomPlot *CurveData::Plot() const
-{
-    return ui->wgCurve;
-}
+QCustomPlot *CurveData::Plot() const { return ui->wgCurve; }
 
-void CurveData::SetRunState(bool running)
-{
-    panel->SetRunState(running);
-}
+void CurveData::SetRunState(bool running) { panel->SetRunState(running); }
 
 void CurveData::SetUnit(QString unitToken)
 {

@@ -12,7 +12,9 @@
 
 #include <memory>
 
-namespace runview { class RunPanel; }
+namespace runview {
+class RunPanel;
+}
 
 namespace Ui {
 class CurveData;
@@ -41,8 +43,7 @@ public:
     // A read after Cursor(): the whole window, or the new samples appended and the oldest
     // points dropped so that the graph holds the newest part.windowSize samples.
     void UpdateRun(double current, const StatBlock &stats, const QVector<double> &times,
-                   const QVector<double> &values, const WindowPart &part,
-                   const QString &unitToken);
+                   const QVector<double> &values, const WindowPart &part, const QString &unitToken);
 
     QCustomPlot *Plot() const;
     QCPGraph *Graph() const { return graph; }
@@ -76,6 +77,6 @@ private:
     int tickCount = 2;
     QString unit = QStringLiteral("nw");
     QSharedPointer<CAxisTicker> ticker;
-    WindowCursor held;       // the run and newest sample the graph holds (UpdateRun only)
-    QString heldUnit;        // the unit of those points
+    WindowCursor held;  // the run and newest sample the graph holds (UpdateRun only)
+    QString heldUnit;   // the unit of those points
 };

@@ -12,10 +12,7 @@ DataSetting::DataSetting(QWidget *parent) : QWidget(parent), ui(new Ui::DataSett
     connect(ui->pbCancle, &QPushButton::clicked, this, &DataSetting::Cancel);
 }
 
-DataSetting::~DataSetting()
-{
-    delete ui;
-}
+DataSetting::~DataSetting() { delete ui; }
 
 void DataSetting::GetLimits(int &count, int &seconds) const
 {

@@ -88,9 +88,8 @@ void DataWidget::RefreshData()
     if (statisticsRunning) {
         CurveData *curve = ui->widget_curveData;
         WindowPart part;
-        statisticsRunning = manager->GetSelStatisticsAfter(&current, currentStats,
-                                                           curve->Cursor(unit), &runTimes,
-                                                           &runValues, &part, &runStats);
+        statisticsRunning = manager->GetSelStatisticsAfter(
+            &current, currentStats, curve->Cursor(unit), &runTimes, &runValues, &part, &runStats);
         if (!statisticsRunning)
             SetRunButtons(false);
         curve->UpdateRun(current, runStats, runTimes, runValues, part, unit);
@@ -268,8 +267,8 @@ void DataWidget::on_dsbAttenComp_valueChanged(double value)
 void DataWidget::SaveConfig()
 {
     const QString path = QFileDialog::getSaveFileName(
-        this, tr("保存文件"), QStringLiteral("/home/untitled.ini"), QStringLiteral("configs (*.ini)"),
-        nullptr, QFileDialog::DontUseNativeDialog);
+        this, tr("保存文件"), QStringLiteral("/home/untitled.ini"),
+        QStringLiteral("configs (*.ini)"), nullptr, QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     measureconfig::Values values;
@@ -283,9 +282,9 @@ void DataWidget::SaveConfig()
 
 void DataWidget::LoadConfig()
 {
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("打开文件"), QStringLiteral("/home"), QStringLiteral("configs (*.ini)"), nullptr,
-        QFileDialog::DontUseNativeDialog);
+    const QString path = QFileDialog::getOpenFileName(this, tr("打开文件"), QStringLiteral("/home"),
+                                                      QStringLiteral("configs (*.ini)"), nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
     measureconfig::Loaded loaded;

@@ -6,10 +6,7 @@
 
 namespace dial {
 
-double ScaleFor(int width, int height)
-{
-    return std::min(width, height) / 500.0;
-}
+double ScaleFor(int width, int height) { return std::min(width, height) / 500.0; }
 
 int TickLength(int angle)
 {

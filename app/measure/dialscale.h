@@ -40,18 +40,18 @@ double NeedleAngle(double value, double min, double max);
 
 // One refresh of the pointer view.
 struct PointerInput {
-    double current = 0.0;    // display unit
-    double lower = 0.0;      // power range of the panel
+    double current = 0.0;  // display unit
+    double lower = 0.0;    // power range of the panel
     double upper = 0.0;
-    bool relative = false;   // relative mode on
-    bool ratio = false;      // relative mode shows (current - reference) / reference
+    bool relative = false;  // relative mode on
+    bool ratio = false;     // relative mode shows (current - reference) / reference
     double reference = 0.0;
-    double dialMin = 0.0;    // dial range currently shown
+    double dialMin = 0.0;  // dial range currently shown
     double dialMax = 0.0;
 };
 struct PointerOutput {
-    double needle = 0.0;     // value given to the dial
-    double dialMin = 0.0;    // dial range after this refresh
+    double needle = 0.0;   // value given to the dial
+    double dialMin = 0.0;  // dial range after this refresh
     double dialMax = 0.0;
     bool rangeChanged = false;
     bool overRange = false;  // needle pegged at dialMax, totals blanked

@@ -17,10 +17,7 @@ const char kWaveKey[] = "waveLength";
 const char kAttenKey[] = "attenuation";
 const char kAverageKey[] = "averageTime";
 
-QString Tr(const char *text)
-{
-    return QCoreApplication::translate("measureconfig", text);
-}
+QString Tr(const char *text) { return QCoreApplication::translate("measureconfig", text); }
 
 // An integer key: decimal text (surrounding blanks allowed), clamped to [lo, hi].
 bool ParseInt(const QVariant &v, int lo, int hi, int *out)

@@ -2,15 +2,9 @@
 
 namespace measurefmt {
 
-QString Fixed2(double value)
-{
-    return QString::number(value, 'f', 2);
-}
+QString Fixed2(double value) { return QString::number(value, 'f', 2); }
 
-QString Power(double value, const QString &unit)
-{
-    return Fixed2(value) + unit;
-}
+QString Power(double value, const QString &unit) { return Fixed2(value) + unit; }
 
 QString Elapsed(qint64 seconds)
 {

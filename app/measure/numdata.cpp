@@ -12,15 +12,9 @@ NumData::NumData(QWidget *parent) : QWidget(parent), ui(new Ui::NumData)
     connect(ui->pbFullScr, &QPushButton::clicked, this, &NumData::signal_showFullScreen);
 }
 
-NumData::~NumData()
-{
-    delete ui;
-}
+NumData::~NumData() { delete ui; }
 
-void NumData::SetUnit(QString unitToken)
-{
-    unit = std::move(unitToken);
-}
+void NumData::SetUnit(QString unitToken) { unit = std::move(unitToken); }
 
 void NumData::SetRange(double lowerEnd, double fullScale)
 {
@@ -42,7 +36,4 @@ void NumData::UpdateData(const double &current, const double stats[3])
     ui->lbAveVal->setText(t.mean);
 }
 
-void NumData::on_pbReset_clicked()
-{
-    DevManage::Instance()->ResetSelTotals();
-}
+void NumData::on_pbReset_clicked() { DevManage::Instance()->ResetSelTotals(); }

@@ -4,10 +4,7 @@
 
 namespace plotstyle {
 
-void DarkBackground(QCustomPlot *plot)
-{
-    plot->setBackground(QBrush(kBackground));
-}
+void DarkBackground(QCustomPlot *plot) { plot->setBackground(QBrush(kBackground)); }
 
 void GreyAxis(QCPAxis *axis)
 {

@@ -14,15 +14,9 @@ PointerData::PointerData(QWidget *parent) : QWidget(parent), ui(new Ui::PointerD
     ui->cbRelaPerc->hide();
 }
 
-PointerData::~PointerData()
-{
-    delete ui;
-}
+PointerData::~PointerData() { delete ui; }
 
-PointerDialWidget *PointerData::Dial() const
-{
-    return ui->wgPainter;
-}
+PointerDialWidget *PointerData::Dial() const { return ui->wgPainter; }
 
 void PointerData::SetUnit(QString unitToken)
 {
@@ -67,7 +61,9 @@ void PointerData::on_pbRela_clicked(bool checked)
     if (checked) {
         ui->label_powerTip->setText(tr("相对功率"));
         reference = lastValue;
-        ui->label_reference->setText(tr("参考值:%1%2").arg(QString::number(reference, 'g', QLocale::FloatingPointShortest), unit));
+        ui->label_reference->setText(
+            tr("参考值:%1%2")
+                .arg(QString::number(reference, 'g', QLocale::FloatingPointShortest), unit));
         relative = true;
     } else {
         ui->label_powerTip->setText(tr("功率"));
@@ -75,7 +71,4 @@ void PointerData::on_pbRela_clicked(bool checked)
     }
 }
 
-void PointerData::on_pbReset_clicked()
-{
-    DevManage::Instance()->ResetSelTotals();
-}
+void PointerData::on_pbReset_clicked() { DevManage::Instance()->ResetSelTotals(); }

@@ -36,10 +36,7 @@ void PointerDialWidget::SetRange(double lo, double hi)
     update();
 }
 
-void PointerDialWidget::SetUnit(QString u)
-{
-    unit = std::move(u);
-}
+void PointerDialWidget::SetUnit(QString u) { unit = std::move(u); }
 
 void PointerDialWidget::resizeEvent(QResizeEvent *event)
 {

@@ -12,9 +12,9 @@ class PointerDialWidget : public QWidget {
 public:
     explicit PointerDialWidget(QWidget *parent = nullptr);
 
-    void SetValue(double value);           // repaints
-    void SetRange(double min, double max); // repaints
-    void SetUnit(QString unit);            // no repaint
+    void SetValue(double value);            // repaints
+    void SetRange(double min, double max);  // repaints
+    void SetUnit(QString unit);             // no repaint
 
     double Value() const { return value; }
     double Min() const { return min; }

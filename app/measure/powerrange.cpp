@@ -14,10 +14,9 @@ struct Item {
 
 // Index 0 stands for "Auto"; its pair is what choosing "Auto" by hand sets.
 const Item kItems[kItemCount] = {
-    {"Auto", "nw", 50},      {"50nw", "nw", 50},    {"500nw", "nw", 500},
-    {"5μw", "μW", 5},        {"50μw", "μW", 50},    {"500μw", "μW", 500},
-    {"5mw", "mw", 5},        {"50mw", "mw", 50},    {"500mw", "mw", 500},
-    {"5w", "w", 5},          {"10w", "w", 10},
+    {"Auto", "nw", 50},   {"50nw", "nw", 50},   {"500nw", "nw", 500}, {"5μw", "μW", 5},
+    {"50μw", "μW", 50},   {"500μw", "μW", 500}, {"5mw", "mw", 5},     {"50mw", "mw", 50},
+    {"500mw", "mw", 500}, {"5w", "w", 5},       {"10w", "w", 10},
 };
 
 Range FromItem(const Item &item)

@@ -77,10 +77,7 @@ void RunPanel::Replot() const
         plot_->replot(QCustomPlot::rpQueuedReplot);
 }
 
-void RunPanel::ReplotNow() const
-{
-    plot_->replot(QCustomPlot::rpQueuedReplot);
-}
+void RunPanel::ReplotNow() const { plot_->replot(QCustomPlot::rpQueuedReplot); }
 
 void FillIdentity(int devId, datafile::HeaderInfo *info)
 {

@@ -43,20 +43,11 @@ StatisticData::StatisticData(QWidget *parent) : QWidget(parent), ui(new Ui::Stat
     plot->yAxis->setUpperEnding(QCPLineEnding(QCPLineEnding::esSpikeArrow, 8, 10));
 }
 
-StatisticData::~StatisticData()
-{
-    delete ui;
-}
+StatisticData::~StatisticData() { delete ui; }
 
-QCustomPlot *StatisticData::Plot() const
-{
-    return ui->wgCurve;
-}
+QCustomPlot *StatisticData::Plot() const { return ui->wgCurve; }
 
-void StatisticData::SetRunState(bool running)
-{
-    panel->SetRunState(running);
-}
+void StatisticData::SetRunState(bool running) { panel->SetRunState(running); }
 
 void StatisticData::SetUnit(QString unitToken)
 {
@@ -67,8 +58,7 @@ void StatisticData::SetUnit(QString unitToken)
 }
 
 void StatisticData::UpdateData(const double &current, const StatBlock &block,
-                               const QVector<double> &, const QVector<double> &values,
-                               const bool &)
+                               const QVector<double> &, const QVector<double> &values, const bool &)
 {
     UpdateRun(current, block, values.size());
 }
@@ -131,7 +121,8 @@ void StatisticData::on_pbSave_clicked()
         return;
     datafile::HeaderInfo info;
     panel->FillStatistics(unit, &info);
-    const QString failure = viewsave::WriteOrExplain(path, datafile::HistogramFile(info, stats.histogram));
+    const QString failure =
+        viewsave::WriteOrExplain(path, datafile::HistogramFile(info, stats.histogram));
     if (!failure.isEmpty())
         emit SigShowMessage(failure);
 }

@@ -11,7 +11,9 @@
 
 #include <memory>
 
-namespace runview { class RunPanel; }
+namespace runview {
+class RunPanel;
+}
 
 namespace Ui {
 class StatisticData;

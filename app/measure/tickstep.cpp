@@ -6,11 +6,11 @@
 namespace tickstep {
 
 namespace {
-const double kSteps[] = {1,      2,      3,       4,       5,       6,       10,      15,
-                         20,     30,     60,      120,     180,     240,     300,     600,
-                         900,    1200,   1800,    3600,    7200,    10800,   21600,   43200,
-                         86400,  172800, 259200,  432000,  604800,  1209600, 2592000, 5184000,
-                         10368000, 15552000, 31104000};
+const double kSteps[] = {1,      2,       3,       4,       5,        6,        10,
+                         15,     20,      30,      60,      120,      180,      240,
+                         300,    600,     900,     1200,    1800,     3600,     7200,
+                         10800,  21600,   43200,   86400,   172800,   259200,   432000,
+                         604800, 1209600, 2592000, 5184000, 10368000, 15552000, 31104000};
 }  // namespace
 
 double Step(double lower, double upper, int tickCount)
@@ -32,9 +32,6 @@ double Step(double lower, double upper, int tickCount)
     return (step - below < above - step) ? below : above;
 }
 
-int CountForWidth(int widthPx)
-{
-    return widthPx / 106;
-}
+int CountForWidth(int widthPx) { return widthPx / 106; }
 
 }  // namespace tickstep

@@ -12,11 +12,10 @@ namespace viewsave {
 QString AskCsvName(QWidget *parent)
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return QFileDialog::getSaveFileName(
-        parent, QCoreApplication::translate("viewsave", "保存文件"),
-        QDir(dir).filePath(QStringLiteral("untitled.csv")),
-        QCoreApplication::translate("viewsave", "file (*.csv)"), nullptr,
-        QFileDialog::DontUseNativeDialog);
+    return QFileDialog::getSaveFileName(parent, QCoreApplication::translate("viewsave", "保存文件"),
+                                        QDir(dir).filePath(QStringLiteral("untitled.csv")),
+                                        QCoreApplication::translate("viewsave", "file (*.csv)"),
+                                        nullptr, QFileDialog::DontUseNativeDialog);
 }
 
 QString WriteOrExplain(const QString &path, const QString &text)

@@ -69,8 +69,8 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), form(new Ui::MainWidg
     // 4. On the device page, the navigation buttons exclusive.
     form->stackedWidget->setCurrentWidget(form->pageDevConn);
     m_btnGroup = new QButtonGroup(this);
-    for (QPushButton *b : {form->pbFile, form->pbDev, form->pbMear, form->pushButton_viewFile,
-                           form->pbHelp})
+    for (QPushButton *b :
+         {form->pbFile, form->pbDev, form->pbMear, form->pushButton_viewFile, form->pbHelp})
         m_btnGroup->addButton(b, -1);
 
     // 5. Title bar buttons.
@@ -176,15 +176,19 @@ void MainWidget::ConnectPages()
 
 void MainWidget::SetTexts()
 {
-    form->label_openManual->setText(QStringLiteral(
-        "<a style='color: blue; text-decoration: none' href = /help/光功率计用户手册.pdf "
-        "?type=lately>") + tr("查看"));
-    form->label_openSDK->setText(QStringLiteral(
-        "<a style='color: blue; text-decoration: none' href = /help/SDK ?type=lately>") +
+    form->label_openManual->setText(
+        QStringLiteral(
+            "<a style='color: blue; text-decoration: none' href = /help/光功率计用户手册.pdf "
+            "?type=lately>") +
+        tr("查看"));
+    form->label_openSDK->setText(
+        QStringLiteral(
+            "<a style='color: blue; text-decoration: none' href = /help/SDK ?type=lately>") +
         tr("查看 SDK"));
     form->label_learnMore->setText(
-        QStringLiteral("<a style='color: blue; text-decoration: none' href = %1>").arg(
-            QLatin1String(kLearnMoreUrl)) + tr("了解更多"));
+        QStringLiteral("<a style='color: blue; text-decoration: none' href = %1>")
+            .arg(QLatin1String(kLearnMoreUrl)) +
+        tr("了解更多"));
     form->label_learnMore->setOpenExternalLinks(true);
     form->label_softVersion->setText(
         windowrules::VersionText(QCoreApplication::applicationVersion()));
@@ -197,9 +201,12 @@ void MainWidget::BuildFileMenu()
     connect(menu->addAction(tr("打开文件")), &QAction::triggered, this, &MainWidget::slot_openFile);
     connect(menu->addAction(tr("打开表头文件")), &QAction::triggered, this,
             &MainWidget::slot_openMeterFile);
-    connect(menu->addAction(tr("保存屏幕")), &QAction::triggered, this, &MainWidget::slot_grapScreen);
-    connect(menu->addAction(tr("保存配置")), &QAction::triggered, this, &MainWidget::slot_saveConfig);
-    connect(menu->addAction(tr("加载配置")), &QAction::triggered, this, &MainWidget::slot_loadConfig);
+    connect(menu->addAction(tr("保存屏幕")), &QAction::triggered, this,
+            &MainWidget::slot_grapScreen);
+    connect(menu->addAction(tr("保存配置")), &QAction::triggered, this,
+            &MainWidget::slot_saveConfig);
+    connect(menu->addAction(tr("加载配置")), &QAction::triggered, this,
+            &MainWidget::slot_loadConfig);
     connect(menu->addAction(tr("退出")), &QAction::triggered, this, &MainWidget::slot_quit);
     form->pbFile->setMenu(menu);
 }
@@ -360,8 +367,7 @@ void MainWidget::slot_loadConfig() { form->pageData->LoadConfig(); }
 
 void MainWidget::slot_linkActivated(const QString &url)
 {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + url));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + url));
 }
 
 void MainWidget::on_pushButton_viewFile_clicked()
@@ -457,7 +463,8 @@ bool MainWidget::nativeEvent(const QByteArray &eventType, void *message, long *r
     const QRect frame = frameGeometry();
     const int x = GET_X_LPARAM(msg->lParam) - frame.x();
     const int y = GET_Y_LPARAM(msg->lParam) - frame.y();
-    const auto area = windowrules::HitTest(x, y, width(), height(), isMaximized() || isFullScreen());
+    const auto area =
+        windowrules::HitTest(x, y, width(), height(), isMaximized() || isFullScreen());
     if (area == windowrules::kHitNone)
         return false;
     *result = area;

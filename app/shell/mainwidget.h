@@ -16,7 +16,9 @@ class OpticalDev;
 class QButtonGroup;
 class QThread;
 class QTimer;
-namespace Ui { class MainWidget; }
+namespace Ui {
+class MainWidget;
+}
 
 class MainWidget : public QWidget {
     Q_OBJECT

@@ -32,7 +32,8 @@ MeasureWidget::MeasureWidget(std::unique_ptr<recorder::Source> source,
 MeasureWidget::~MeasureWidget()
 {
     // Closing the window during a run: what is pending still goes to the file.
-    if (core_->Running() || core_->Pending() > 0) core_->Stop();
+    if (core_->Running() || core_->Pending() > 0)
+        core_->Stop();
     delete ui;
 }
 
@@ -60,9 +61,11 @@ void MeasureWidget::Init()
 recorder::Settings MeasureWidget::CurrentSettings() const
 {
     recorder::Settings s;
-    s.mode = ui->cbFileMode->currentIndex() == 0 ? recorder::FileMode::Single : recorder::FileMode::Multiple;
+    s.mode = ui->cbFileMode->currentIndex() == 0 ? recorder::FileMode::Single
+                                                 : recorder::FileMode::Multiple;
     s.dir = ui->leDir->text();
-    s.name = ui->leFileName->text().isEmpty() ? ui->leFileName->placeholderText() : ui->leFileName->text();
+    s.name = ui->leFileName->text().isEmpty() ? ui->leFileName->placeholderText()
+                                              : ui->leFileName->text();
     if (ui->rbAutoMemoryStop->isChecked()) {
         s.stop = recorder::StopCondition::Storage;
     } else if (ui->rbTimeStop->isChecked()) {
@@ -84,14 +87,16 @@ void MeasureWidget::LockSettings(bool locked)
     for (QWidget *w : std::initializer_list<QWidget *>{
              ui->cbFileMode, ui->leDir, ui->pbSelectDir, ui->leFileName, ui->rbAutoMemoryStop,
              ui->rbTimeStop, ui->rbSampleCountStop, ui->rbManualStop, ui->sbMemorySize,
-             ui->sbElapseDay, ui->sbElapseHour, ui->sbElapseMin, ui->sbElapseSec, ui->sbSampleCount}) {
+             ui->sbElapseDay, ui->sbElapseHour, ui->sbElapseMin, ui->sbElapseSec,
+             ui->sbSampleCount}) {
         w->setEnabled(!locked);
     }
 }
 
 void MeasureWidget::slot_UpdateData()
 {
-    if (!core_->Running()) return;
+    if (!core_->Running())
+        return;
     recorder::TickEnd end = recorder::TickEnd::Running;
     const recorder::Sample s = core_->Tick(&end);
 
@@ -111,7 +116,8 @@ void MeasureWidget::slot_UpdateData()
     RescaleToData();
     ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
     ReportWrites();
-    if (end != recorder::TickEnd::Running) EndRun(true);
+    if (end != recorder::TickEnd::Running)
+        EndRun(true);
 }
 
 // The same ranges rescaleAxes would give, from the bounds kept per point instead of a pass
@@ -119,8 +125,10 @@ void MeasureWidget::slot_UpdateData()
 void MeasureWidget::RescaleToData()
 {
     QSharedPointer<QCPGraphDataContainer> points = graph->data();
-    if (points->isEmpty()) return;
-    plottools::SetRangeLikeRescale(ui->wgCurve, true, points->constBegin()->key, (points->constEnd() - 1)->key);
+    if (points->isEmpty())
+        return;
+    plottools::SetRangeLikeRescale(ui->wgCurve, true, points->constBegin()->key,
+                                   (points->constEnd() - 1)->key);
     plottools::SetRangeLikeRescale(ui->wgCurve, false, minValue_, maxValue_);
 }
 
@@ -128,11 +136,12 @@ void MeasureWidget::ReportWrites()
 {
     if (core_->WriteFailing()) {
         emit SigShowMessage(tr("测量数据未保存（%1个样本待写入）：%2")
-                             .arg(core_->Pending())
-                             .arg(core_->LastError()));
+                                .arg(core_->Pending())
+                                .arg(core_->LastError()));
         reportedFailure_ = true;
     } else if (reportedFailure_ && core_->Pending() < recorder::kWriteEvery) {
-        emit SigShowMessage(tr("测量数据已重新写入文件%1").arg(QDir::toNativeSeparators(core_->LastPath())));
+        emit SigShowMessage(
+            tr("测量数据已重新写入文件%1").arg(QDir::toNativeSeparators(core_->LastPath())));
         reportedFailure_ = false;
     }
 }
@@ -158,7 +167,8 @@ void MeasureWidget::plot_mouseRelease(QMouseEvent *event) { plottools::MouseRele
 void MeasureWidget::on_pbSetRun_clicked(bool checked)
 {
     // Any id from 0 up is a meter; only a negative one means none.
-    if (DevManage::Instance()->GetSelDev() < 0) return;
+    if (DevManage::Instance()->GetSelDev() < 0)
+        return;
     if (!checked) {
         EndRun(false);
         return;
@@ -191,10 +201,12 @@ void MeasureWidget::on_pbSetRun_clicked(bool checked)
 
 void MeasureWidget::on_pbSelectDir_clicked()
 {
-    const QString dir = QFileDialog::getExistingDirectory(
-        this, tr("Open Directory"), QCoreApplication::applicationDirPath() + QStringLiteral("/data"),
-        QFileDialog::DontResolveSymlinks);
-    if (!dir.isEmpty()) ui->leDir->setText(dir);
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("Open Directory"),
+                                                          QCoreApplication::applicationDirPath() +
+                                                              QStringLiteral("/data"),
+                                                          QFileDialog::DontResolveSymlinks);
+    if (!dir.isEmpty())
+        ui->leDir->setText(dir);
 }
 
 void MeasureWidget::on_pbShrink_clicked() { plottools::RescaleAll(plot_); }

@@ -64,7 +64,8 @@ void SetUnit(const Plot &p, const QString &unit)
 void Mark(const Plot &p, bool checked)
 {
     if (checked) {
-        p.tracer->position->setCoords(p.plot->xAxis->range().center(), p.plot->yAxis->range().center());
+        p.tracer->position->setCoords(p.plot->xAxis->range().center(),
+                                      p.plot->yAxis->range().center());
     }
     p.tracer->setVisible(checked);
     p.tracerLabel->setVisible(checked);
@@ -84,13 +85,16 @@ void MousePress(const Plot &p, QMouseEvent *event)
 
 void MouseMove(const Plot &p, QMouseEvent *event)
 {
-    if (!p.tracer->selected()) return;
+    if (!p.tracer->selected())
+        return;
     const QSharedPointer<QCPGraphDataContainer> data = p.graph->data();
-    if (data->isEmpty()) return;
+    if (data->isEmpty())
+        return;
     const double key = p.plot->xAxis->pixelToCoord(event->localPos().x());
     // The point at the key or the nearest one before it; the first one before all points.
     auto it = data->findEnd(key, false);
-    if (it != data->constBegin()) --it;
+    if (it != data->constBegin())
+        --it;
     p.tracer->position->setCoords(key, it->value);
     p.tracerLabel->setText(QStringLiteral("%1").arg(it->value, 0, 'g', 6));
     p.plot->replot(QCustomPlot::rpQueuedReplot);

@@ -33,9 +33,12 @@ public:
                 total_.store(total, std::memory_order_relaxed);
                 return !cancel_.load(std::memory_order_relaxed);
             });
-        if (outcome.status != datafile::ReadStatus::Ok) return;
+        if (outcome.status != datafile::ReadStatus::Ok)
+            return;
         // The plot wants ascending keys; appended runs restart their numbers.
-        const auto byKey = [](const QCPGraphData &a, const QCPGraphData &b) { return a.key < b.key; };
+        const auto byKey = [](const QCPGraphData &a, const QCPGraphData &b) {
+            return a.key < b.key;
+        };
         if (!std::is_sorted(points.begin(), points.end(), byKey)) {
             std::stable_sort(points.begin(), points.end(), byKey);
         }
@@ -73,8 +76,9 @@ viewFileWidget::viewFileWidget(QWidget *parent) : QWidget(parent), ui(new Ui::vi
     ui->widget_info->setAttribute(Qt::WA_StyledBackground);
     ui->widget_dataContent->setAttribute(Qt::WA_StyledBackground);
     unit = QStringLiteral("nw");
-    for (QLineEdit *e : {ui->lineEdit_meterModel, ui->lineEdit_meterSerial, ui->lineEdit_dectorModel,
-                         ui->lineEdit_dectorSerial, ui->lineEdit_wavelength, ui->lineEdit_averageTime}) {
+    for (QLineEdit *e :
+         {ui->lineEdit_meterModel, ui->lineEdit_meterSerial, ui->lineEdit_dectorModel,
+          ui->lineEdit_dectorSerial, ui->lineEdit_wavelength, ui->lineEdit_averageTime}) {
         e->setEnabled(false);
     }
     setAcceptDrops(true);
@@ -84,7 +88,8 @@ viewFileWidget::viewFileWidget(QWidget *parent) : QWidget(parent), ui(new Ui::vi
     tracerLabel = plot_.tracerLabel;
     connect(ui->widget_plot, &QCustomPlot::mousePress, this, &viewFileWidget::slot_plotMousePress);
     connect(ui->widget_plot, &QCustomPlot::mouseMove, this, &viewFileWidget::slot_plotMouseMove);
-    connect(ui->widget_plot, &QCustomPlot::mouseRelease, this, &viewFileWidget::slot_plotMouseRelease);
+    connect(ui->widget_plot, &QCustomPlot::mouseRelease, this,
+            &viewFileWidget::slot_plotMouseRelease);
     ui->widget_loading->hide();
     progressTimer_ = new QTimer(this);
     progressTimer_->setInterval(50);
@@ -107,21 +112,24 @@ void viewFileWidget::on_pushButton_openFile_clicked()
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Open File"), QCoreApplication::applicationDirPath() + QStringLiteral("/data/"),
         tr("data (*.csv)"));
-    if (!path.isEmpty()) OpenFile(path);
+    if (!path.isEmpty())
+        OpenFile(path);
 }
 
 bool viewFileWidget::IsLoading() const { return job_ != nullptr; }
 
 void viewFileWidget::CancelLoading()
 {
-    if (job_) job_->Cancel();
+    if (job_)
+        job_->Cancel();
 }
 
 void viewFileWidget::on_pushButton_cancelLoad_clicked() { CancelLoading(); }
 
 void viewFileWidget::OpenFile(const QString &path)
 {
-    if (path.isEmpty()) return;
+    if (path.isEmpty())
+        return;
     if (job_) {
         // A newer choice replaces a file still being read.
         disconnect(job_.get(), nullptr, this, nullptr);
@@ -132,7 +140,8 @@ void viewFileWidget::OpenFile(const QString &path)
         emit SigFileNotShown(old);
     }
     job_ = std::make_unique<FileLoadJob>(path, startSeconds);
-    connect(job_.get(), &QThread::finished, this, &viewFileWidget::LoadFinished, Qt::QueuedConnection);
+    connect(job_.get(), &QThread::finished, this, &viewFileWidget::LoadFinished,
+            Qt::QueuedConnection);
     ui->progressBar_load->setValue(0);
     ui->widget_loading->show();
     progressTimer_->start();
@@ -141,12 +150,14 @@ void viewFileWidget::OpenFile(const QString &path)
 
 void viewFileWidget::ShowProgress()
 {
-    if (job_) ui->progressBar_load->setValue(job_->Percent());
+    if (job_)
+        ui->progressBar_load->setValue(job_->Percent());
 }
 
 void viewFileWidget::LoadFinished()
 {
-    if (!job_) return;
+    if (!job_)
+        return;
     job_->wait();  // the thread's writes are complete and visible from here on
     std::unique_ptr<FileLoadJob> job = std::move(job_);
     progressTimer_->stop();
@@ -160,14 +171,22 @@ void viewFileWidget::LoadFinished()
         return;
     }
     const datafile::ReadHeader &h = out.header;
-    if (h.meterModel) ui->lineEdit_meterModel->setText(*h.meterModel);
-    if (h.meterSerial) ui->lineEdit_meterSerial->setText(*h.meterSerial);
-    if (h.probeModel) ui->lineEdit_dectorModel->setText(*h.probeModel);
-    if (h.probeSerial) ui->lineEdit_dectorSerial->setText(*h.probeSerial);
-    if (h.waveLength) ui->lineEdit_wavelength->setText(*h.waveLength);
-    if (h.averageCount) ui->lineEdit_averageTime->setText(*h.averageCount);
-    if (h.startSeconds) startSeconds = *h.startSeconds;
-    if (h.unit) unit = *h.unit;
+    if (h.meterModel)
+        ui->lineEdit_meterModel->setText(*h.meterModel);
+    if (h.meterSerial)
+        ui->lineEdit_meterSerial->setText(*h.meterSerial);
+    if (h.probeModel)
+        ui->lineEdit_dectorModel->setText(*h.probeModel);
+    if (h.probeSerial)
+        ui->lineEdit_dectorSerial->setText(*h.probeSerial);
+    if (h.waveLength)
+        ui->lineEdit_wavelength->setText(*h.waveLength);
+    if (h.averageCount)
+        ui->lineEdit_averageTime->setText(*h.averageCount);
+    if (h.startSeconds)
+        startSeconds = *h.startSeconds;
+    if (h.unit)
+        unit = *h.unit;
 
     graph->data()->set(job->points, true);  // shares the vector: no copy
     plottools::SetUnit(plot_, unit);
@@ -178,28 +197,41 @@ void viewFileWidget::LoadFinished()
     }
     ui->widget_plot->replot(QCustomPlot::rpQueuedReplot);
     if (out.skippedLines > 0) {
-        emit SigShowMessage(tr("文件%1中有%2行过长，已跳过").arg(job->Path()).arg(out.skippedLines));
+        emit SigShowMessage(
+            tr("文件%1中有%2行过长，已跳过").arg(job->Path()).arg(out.skippedLines));
     }
     emit SigFileShown(job->Path());
 }
 
 void viewFileWidget::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
 }
 
 void viewFileWidget::dropEvent(QDropEvent *event)
 {
     const QMimeData *mime = event->mimeData();
-    if (!mime->hasUrls() || mime->urls().isEmpty()) return;
+    if (!mime->hasUrls() || mime->urls().isEmpty())
+        return;
     const QString path = mime->urls().constFirst().toLocalFile();
-    if (!path.isEmpty()) OpenFile(path);
+    if (!path.isEmpty())
+        OpenFile(path);
 }
 
-void viewFileWidget::slot_plotMousePress(QMouseEvent *event) { plottools::MousePress(plot_, event); }
+void viewFileWidget::slot_plotMousePress(QMouseEvent *event)
+{
+    plottools::MousePress(plot_, event);
+}
 void viewFileWidget::slot_plotMouseMove(QMouseEvent *event) { plottools::MouseMove(plot_, event); }
-void viewFileWidget::slot_plotMouseRelease(QMouseEvent *event) { plottools::MouseRelease(plot_, event); }
+void viewFileWidget::slot_plotMouseRelease(QMouseEvent *event)
+{
+    plottools::MouseRelease(plot_, event);
+}
 void viewFileWidget::on_pushButton_mark_clicked(bool checked) { plottools::Mark(plot_, checked); }
 void viewFileWidget::on_pushButton_autoScale_clicked() { plottools::RescaleAll(plot_); }
 void viewFileWidget::on_pushButton_autoY_clicked() { plottools::RescaleValue(plot_); }
-void viewFileWidget::on_pushButton_slectZoom_clicked(bool checked) { plottools::BoxSelect(plot_, checked); }
+void viewFileWidget::on_pushButton_slectZoom_clicked(bool checked)
+{
+    plottools::BoxSelect(plot_, checked);
+}

@@ -12,14 +12,22 @@ HitArea HitTest(int x, int y, int width, int height, bool maximisedOrFullScreen)
     const bool right = x >= width - kBorderPx;
     const bool top = y < kBorderPx;
     const bool bottom = y >= height - kBorderPx;
-    if (left && top) return kHitTopLeft;
-    if (right && top) return kHitTopRight;
-    if (left && bottom) return kHitBottomLeft;
-    if (right && bottom) return kHitBottomRight;
-    if (left) return kHitLeft;
-    if (right) return kHitRight;
-    if (top) return kHitTop;
-    if (bottom) return kHitBottom;
+    if (left && top)
+        return kHitTopLeft;
+    if (right && top)
+        return kHitTopRight;
+    if (left && bottom)
+        return kHitBottomLeft;
+    if (right && bottom)
+        return kHitBottomRight;
+    if (left)
+        return kHitLeft;
+    if (right)
+        return kHitRight;
+    if (top)
+        return kHitTop;
+    if (bottom)
+        return kHitBottom;
     return kHitNone;
 }
 

@@ -2,9 +2,9 @@
 // the version text, the first geometry, and where the meter's drive is found.
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QString>
-#include <QList>
 
 namespace windowrules {
 

@@ -66,7 +66,10 @@ void BM_GetSelStatistics(benchmark::State &state)
     state.counters["window"] = window;
 }
 // Second argument: 0 = nanowatts (plain copy), 1 = milliwatts (converted per value).
-BENCHMARK(BM_GetSelStatistics)->Args({1000, 0})->Args({100000, 0})->Args({100000, 1})
+BENCHMARK(BM_GetSelStatistics)
+    ->Args({1000, 0})
+    ->Args({100000, 0})
+    ->Args({100000, 1})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

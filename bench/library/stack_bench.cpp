@@ -32,100 +32,112 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 constexpr int kId = 3 << 24;  // port "1-3"
 
-bool WaitReady() {
-  for (int i = 0; i < 300; ++i) {
-    if (isInited(kId) == 1) return true;
-    QThread::msleep(10);
-  }
-  return false;
+bool WaitReady()
+{
+    for (int i = 0; i < 300; ++i) {
+        if (isInited(kId) == 1)
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
 }
 
-void QueryRoundTrip() {
-  std::vector<double> ms;
-  char name[33];
-  int failures = 0;
-  for (int i = 0; i < 1000; ++i) {
-    const auto t0 = Clock::now();
-    if (readDevName(kId, name, sizeof name) != 0) ++failures;
-    ms.push_back(Seconds(Clock::now() - t0) * 1000);
-  }
-  std::sort(ms.begin(), ms.end());
-  std::printf("query round trip, readDevName x1000 (budget 30 ms)\n");
-  std::printf("  p50 %.2f ms   p99 %.2f ms   max %.2f ms   failures %d\n", ms[500], ms[990], ms.back(),
-              failures);
+void QueryRoundTrip()
+{
+    std::vector<double> ms;
+    char name[33];
+    int failures = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const auto t0 = Clock::now();
+        if (readDevName(kId, name, sizeof name) != 0)
+            ++failures;
+        ms.push_back(Seconds(Clock::now() - t0) * 1000);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("query round trip, readDevName x1000 (budget 30 ms)\n");
+    std::printf("  p50 %.2f ms   p99 %.2f ms   max %.2f ms   failures %d\n", ms[500], ms[990],
+                ms.back(), failures);
 }
 
 // Streams at `rate` for `seconds`; returns the number of samples lost.
-long StreamAt(simmeter::SimMeter& meter, double rate, double seconds, double* deviceCpu) {
-  simmeter::SignalConfig signal = meter.Signal();
-  signal.sampleRateHz = rate;
-  meter.SetSignal(signal);
-  std::vector<PowerData> buffer(401);
-  while (getData(kId, buffer.data(), 401) > 0) {
-  }
-  const uint64_t sentBefore = meter.Model().SamplesSent();
-  const double cpu0 = CpuSecondsOfThreadsNamed("QThread");
-  startTransfer(kId);
-  long received = 0;
-  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  while (Clock::now() < end) {
-    const int n = getData(kId, buffer.data(), 401);
-    if (n > 0) received += n;
-    QThread::msleep(1);
-  }
-  stopTransfer(kId);
-  QThread::msleep(100);
-  for (int n; (n = getData(kId, buffer.data(), 401)) > 0;) received += n;
-  *deviceCpu = CpuSecondsOfThreadsNamed("QThread") - cpu0;
-  const long sent = static_cast<long>(meter.Model().SamplesSent() - sentBefore);
-  return sent - received;
+long StreamAt(simmeter::SimMeter& meter, double rate, double seconds, double* deviceCpu)
+{
+    simmeter::SignalConfig signal = meter.Signal();
+    signal.sampleRateHz = rate;
+    meter.SetSignal(signal);
+    std::vector<PowerData> buffer(401);
+    while (getData(kId, buffer.data(), 401) > 0) {
+    }
+    const uint64_t sentBefore = meter.Model().SamplesSent();
+    const double cpu0 = CpuSecondsOfThreadsNamed("QThread");
+    startTransfer(kId);
+    long received = 0;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(seconds));
+    while (Clock::now() < end) {
+        const int n = getData(kId, buffer.data(), 401);
+        if (n > 0)
+            received += n;
+        QThread::msleep(1);
+    }
+    stopTransfer(kId);
+    QThread::msleep(100);
+    for (int n; (n = getData(kId, buffer.data(), 401)) > 0;)
+        received += n;
+    *deviceCpu = CpuSecondsOfThreadsNamed("QThread") - cpu0;
+    const long sent = static_cast<long>(meter.Model().SamplesSent() - sentBefore);
+    return sent - received;
 }
 
 }  // namespace
 
-int main(int, char** argv) {
-  simmeter::EnsureUnderPreload(argv);
-  simmeter::TightenTimerSlack();
-  auto& bus = simmeter::VirtualBus::Instance();
-  simmeter::MeterConfig cfg;
-  cfg.signal.noiseRel = 0.001;
-  auto meter = bus.Plug("1-3", cfg);
+int main(int, char** argv)
+{
+    simmeter::EnsureUnderPreload(argv);
+    simmeter::TightenTimerSlack();
+    auto& bus = simmeter::VirtualBus::Instance();
+    simmeter::MeterConfig cfg;
+    cfg.signal.noiseRel = 0.001;
+    auto meter = bus.Plug("1-3", cfg);
 
-  QTemporaryDir logDir;
-  openLog(logDir.path().toUtf8().constData());
-  int ids[8];
-  if (scanDev(ids, 8) != 1 || openDev(kId) != 0 || !WaitReady()) {
-    std::fprintf(stderr, "the simulated meter did not become ready\n");
-    return 1;
-  }
+    QTemporaryDir logDir;
+    openLog(logDir.path().toUtf8().constData());
+    int ids[8];
+    if (scanDev(ids, 8) != 1 || openDev(kId) != 0 || !WaitReady()) {
+        std::fprintf(stderr, "the simulated meter did not become ready\n");
+        return 1;
+    }
 
-  QueryRoundTrip();
+    QueryRoundTrip();
 
-  std::printf("sustained streaming, consumer calling getData(401) every ~1 ms for 3 s\n");
-  double best = 0;
-  for (double rate : {500.0, 1000.0, 2000.0, 4000.0, 8000.0, 12000.0, 16000.0, 20000.0}) {
-    double cpu = 0;
-    const long lost = StreamAt(*meter, rate, 3.0, &cpu);
-    const double cpuPercent = cpu / 3.0 * 100;
-    std::printf("  %6.0f samples/s: lost %ld, device thread %.1f %% of a core (%.2f %% per 1000 samples/s)\n",
-                rate, lost, cpuPercent, cpuPercent / (rate / 1000));
-    if (lost == 0) best = rate;
-  }
-  std::printf("  highest rate without loss: %.0f samples/s\n", best);
+    std::printf("sustained streaming, consumer calling getData(401) every ~1 ms for 3 s\n");
+    double best = 0;
+    for (double rate : {500.0, 1000.0, 2000.0, 4000.0, 8000.0, 12000.0, 16000.0, 20000.0}) {
+        double cpu = 0;
+        const long lost = StreamAt(*meter, rate, 3.0, &cpu);
+        const double cpuPercent = cpu / 3.0 * 100;
+        std::printf(
+            "  %6.0f samples/s: lost %ld, device thread %.1f %% of a core (%.2f %% per 1000 samples/s)\n",
+            rate, lost, cpuPercent, cpuPercent / (rate / 1000));
+        if (lost == 0)
+            best = rate;
+    }
+    std::printf("  highest rate without loss: %.0f samples/s\n", best);
 
-  QThread::msleep(500);
-  const double thread0 = CpuSecondsOfThreadsNamed("QThread");
-  const double process0 = ProcessCpuSeconds();
-  const auto t0 = Clock::now();
-  QThread::sleep(10);
-  const double wall = Seconds(Clock::now() - t0);
-  std::printf("idle, one open ready meter for %.0f s\n", wall);
-  std::printf("  library device thread: %.2f %% of a core\n", (CpuSecondsOfThreadsNamed("QThread") - thread0) / wall * 100);
-  std::printf("  whole process (library + simulated meter + bus emulation): %.2f %% of a core\n",
-              (ProcessCpuSeconds() - process0) / wall * 100);
+    QThread::msleep(500);
+    const double thread0 = CpuSecondsOfThreadsNamed("QThread");
+    const double process0 = ProcessCpuSeconds();
+    const auto t0 = Clock::now();
+    QThread::sleep(10);
+    const double wall = Seconds(Clock::now() - t0);
+    std::printf("idle, one open ready meter for %.0f s\n", wall);
+    std::printf("  library device thread: %.2f %% of a core\n",
+                (CpuSecondsOfThreadsNamed("QThread") - thread0) / wall * 100);
+    std::printf("  whole process (library + simulated meter + bus emulation): %.2f %% of a core\n",
+                (ProcessCpuSeconds() - process0) / wall * 100);
 
-  closeDev(kId);
-  releaseDev();
-  bus.UnplugAll();
-  return 0;
+    closeDev(kId);
+    releaseDev();
+    bus.UnplugAll();
+    return 0;
 }

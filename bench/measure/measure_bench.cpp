@@ -109,7 +109,7 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
     rec.StartStatistics(window, -1);
     for (int filled = 0; filled < window; filled += 1000)
         Feed(rec, 1000);
-    page.RefreshData();  // first full hand-over, not measured
+    page.RefreshData();                           // first full hand-over, not measured
     curve->Graph()->setAntialiased(antialiased);  // the view chooses by size; force it here
     curve->Plot()->replot();
 
@@ -140,8 +140,8 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
         replot.Add(t.nsecsElapsed());
     }
     char label[96];
-    const char *mode = incremental ? (antialiased ? "after cursor, aa" : "after cursor")
-                                   : "whole window, aa";
+    const char *mode =
+        incremental ? (antialiased ? "after cursor, aa" : "after cursor") : "whole window, aa";
     std::snprintf(label, sizeof label, "curve %d pts, %s: copy out", window, mode);
     Report(label, copy);
     std::snprintf(label, sizeof label, "curve %d pts, %s: RefreshData", window, mode);
@@ -155,8 +155,8 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     QuorvexInitResources();
     const int window = argc > 1 ? std::atoi(argv[1]) : 100000;

@@ -76,14 +76,16 @@ void RecorderTicks(const QString &dir)
             ++done;
         }
         std::sort(us.begin(), us.end());
-        std::printf("recorder after %5.0f h: %8lld samples, plot holds %7d points, tick+replot median %.2f ms, "
-                    "p95 %.2f ms, max %.2f ms (plot replot %.2f ms), peak RSS %ld MB\n",
-                    double(done) / 36000.0, static_cast<long long>(done), plot->graph(0)->dataCount(),
-                    us[us.size() / 2] / 1000, us[us.size() * 95 / 100] / 1000, us.back() / 1000,
-                    plot->replotTime(), PeakRssMb());
+        std::printf(
+            "recorder after %5.0f h: %8lld samples, plot holds %7d points, tick+replot median %.2f ms, "
+            "p95 %.2f ms, max %.2f ms (plot replot %.2f ms), peak RSS %ld MB\n",
+            double(done) / 36000.0, static_cast<long long>(done), plot->graph(0)->dataCount(),
+            us[us.size() / 2] / 1000, us[us.size() * 95 / 100] / 1000, us.back() / 1000,
+            plot->replotTime(), PeakRssMb());
     }
     page.findChild<QPushButton *>("pbSetRun")->click();
-    std::printf("recorder: %lld ticks simulated in %.1f s\n", static_cast<long long>(done), all.elapsed() / 1000.0);
+    std::printf("recorder: %lld ticks simulated in %.1f s\n", static_cast<long long>(done),
+                all.elapsed() / 1000.0);
     DevManage::Instance()->SetSelDev(-1);
 }
 
@@ -118,9 +120,7 @@ void ViewerOpen(const QString &path)
     qint64 longest = 0;
     QTimer probe;
     probe.setInterval(5);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, gap.restart());
-    });
+    QObject::connect(&probe, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
     QElapsedTimer t;
     bool shown = false;
     QObject::connect(&page, &viewFileWidget::SigFileShown, [&] { shown = true; });
@@ -129,7 +129,8 @@ void ViewerOpen(const QString &path)
     gap.start();
     probe.start();
     page.OpenFile(path);
-    while (!shown) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (!shown)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     const double seconds = t.elapsed() / 1000.0;
     // The queued replot after the hand-over is part of "answering": let it run and measure.
     QElapsedTimer r;
@@ -139,11 +140,12 @@ void ViewerOpen(const QString &path)
     plot->replot();
     const qint64 afterMs = r.elapsed();
     probe.stop();
-    std::printf("viewer %s: %.1f MB, %d rows in %.2f s (%.0f MB/s), GUI thread longest pause %lld ms, "
-                "hand-over and first replot %lld ms, replot %.1f ms, peak RSS %ld MB\n",
-                qPrintable(QFileInfo(path).fileName()), bytes / 1e6, plot->graph(0)->dataCount(), seconds,
-                bytes / 1e6 / seconds, static_cast<long long>(longest), static_cast<long long>(afterMs),
-                plot->replotTime(), PeakRssMb());
+    std::printf(
+        "viewer %s: %.1f MB, %d rows in %.2f s (%.0f MB/s), GUI thread longest pause %lld ms, "
+        "hand-over and first replot %lld ms, replot %.1f ms, peak RSS %ld MB\n",
+        qPrintable(QFileInfo(path).fileName()), bytes / 1e6, plot->graph(0)->dataCount(), seconds,
+        bytes / 1e6 / seconds, static_cast<long long>(longest), static_cast<long long>(afterMs),
+        plot->replotTime(), PeakRssMb());
 }
 
 }  // namespace
@@ -154,9 +156,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
-    if (sizes.empty()) sizes = {20, 200};
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {20, 200};
     RecorderTicks(dir.path());
-    for (int mb : sizes) ViewerOpen(MakeRecording(dir.path(), mb));
+    for (int mb : sizes)
+        ViewerOpen(MakeRecording(dir.path(), mb));
     return 0;
 }

@@ -16,7 +16,8 @@
 static void sleep_ms(int ms) { Sleep((DWORD)ms); }
 #else
 #include <time.h>
-static void sleep_ms(int ms) {
+static void sleep_ms(int ms)
+{
     struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
     nanosleep(&ts, NULL);
 }
@@ -26,22 +27,26 @@ static void sleep_ms(int ms) {
  * The meter keeps its measuring wavelength and zero offset while the library starts
  * from its own defaults: getSampleWavelength and getZeroOffset make the library apply
  * the meter's values to its readings, so call them before taking any. */
-static int open_and_wait(int id) {
-    if (openDev(id) != TESSIVAR_OK) return -1;
+static int open_and_wait(int id)
+{
+    if (openDev(id) != TESSIVAR_OK)
+        return -1;
     for (int waited = 0; waited < 3000; waited += 10) {
         int nm = 0;
         double zero = 0.0;
         if (isInited(id) == 1 && getSampleWavelength(id, &nm) == TESSIVAR_OK &&
             getZeroOffset(id, &zero) == TESSIVAR_OK)
             return 0;
-        if (isDevOpen(id) != 1) break; /* gave up: no calibration within 2 s */
+        if (isDevOpen(id) != 1)
+            break; /* gave up: no calibration within 2 s */
         sleep_ms(10);
     }
     closeDev(id);
     return -1;
 }
 
-static void print_meter(int id) {
+static void print_meter(int id)
+{
     char head[64], serial[64], probe[64], probeSerial[64], version[64];
     if (open_and_wait(id) != 0) {
         printf("meter %d: not answering\n", id);
@@ -64,14 +69,16 @@ static void print_meter(int id) {
             for (int i = 0; i < n; ++i, ++got)
                 /* power is in nanowatts; time in local wall-clock ms since the epoch */
                 printf("  %lld ms  %.4f nW\n", (long long)rec[i].time, rec[i].power);
-            if (n <= 0) sleep_ms(10);
+            if (n <= 0)
+                sleep_ms(10);
         }
         stopTransfer(id);
     }
     closeDev(id);
 }
 
-int main(void) {
+int main(void)
+{
     int ids[TESSIVAR_MAX_DEVICES];
     int n = scanDev(ids, TESSIVAR_MAX_DEVICES);
     if (n <= 0) {
@@ -79,7 +86,8 @@ int main(void) {
         releaseDev();
         return 1;
     }
-    for (int i = 0; i < n; ++i) print_meter(ids[i]);
+    for (int i = 0; i < n; ++i)
+        print_meter(ids[i]);
     releaseDev();
     return 0;
 }

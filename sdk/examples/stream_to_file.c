@@ -20,18 +20,21 @@ static void sleep_ms(int ms) { Sleep((DWORD)ms); }
 static long long now_ms(void) { return (long long)GetTickCount64(); }
 #else
 #include <time.h>
-static void sleep_ms(int ms) {
+static void sleep_ms(int ms)
+{
     struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
     nanosleep(&ts, NULL);
 }
-static long long now_ms(void) {
+static long long now_ms(void)
+{
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 #endif
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 2) {
         fprintf(stderr, "usage: %s FILE [SECONDS [ID]]\n", argv[0]);
         return 2;
@@ -59,12 +62,15 @@ int main(int argc, char **argv) {
         /* Readings use the meter's wavelength and zero offset once the library has read them. */
         ready = isInited(id) == 1 && getSampleWavelength(id, &nm) == TESSIVAR_OK &&
                 getZeroOffset(id, &zero) == TESSIVAR_OK;
-        if (!ready) sleep_ms(10);
+        if (!ready)
+            sleep_ms(10);
     }
     FILE *out = ready ? fopen(argv[1], "w") : NULL;
     if (!out || startTransfer(id) != TESSIVAR_OK) {
-        fprintf(stderr, ready ? "cannot write %s or start the meter\n" : "meter not answering\n", argv[1]);
-        if (out) fclose(out);
+        fprintf(stderr, ready ? "cannot write %s or start the meter\n" : "meter not answering\n",
+                argv[1]);
+        if (out)
+            fclose(out);
         closeDev(id);
         releaseDev();
         return 1;
@@ -76,16 +82,20 @@ int main(int argc, char **argv) {
     PowerData rec[401];
     while (now_ms() < end) {
         int got = getData(id, rec, 401);
-        for (int i = 0; i < got; ++i) fprintf(out, "%lld,%.6f\n", (long long)rec[i].time, rec[i].power);
-        if (got > 0) total += got;
-        if (got < 401) sleep_ms(10);
+        for (int i = 0; i < got; ++i)
+            fprintf(out, "%lld,%.6f\n", (long long)rec[i].time, rec[i].power);
+        if (got > 0)
+            total += got;
+        if (got < 401)
+            sleep_ms(10);
     }
     stopTransfer(id);
     closeDev(id);
     /* Records that arrived before the stop are still in the queue after closeDev. */
     int got;
     while ((got = getData(id, rec, 401)) > 0) {
-        for (int i = 0; i < got; ++i) fprintf(out, "%lld,%.6f\n", (long long)rec[i].time, rec[i].power);
+        for (int i = 0; i < got; ++i)
+            fprintf(out, "%lld,%.6f\n", (long long)rec[i].time, rec[i].power);
         total += got;
     }
     int failed = fclose(out) != 0;

@@ -11,19 +11,19 @@ namespace simmeter {
 namespace launcher {
 
 struct MeterPlan {
-  std::string port;
-  SignalConfig signal;
-  FaultConfig faults;
-  int unplugAfterMs = -1;  // unplug this long after the program started; -1: never
+    std::string port;
+    SignalConfig signal;
+    FaultConfig faults;
+    int unplugAfterMs = -1;  // unplug this long after the program started; -1: never
 };
 
 struct Options {
-  bool help = false;
-  bool verbose = false;
-  int saveDelayMs = 300;
-  std::string controlPath;          // FIFO for run-time commands; empty: none
-  std::vector<MeterPlan> meters;
-  std::vector<std::string> program;  // after "--"; empty: hold the bus until a signal
+    bool help = false;
+    bool verbose = false;
+    int saveDelayMs = 300;
+    std::string controlPath;  // FIFO for run-time commands; empty: none
+    std::vector<MeterPlan> meters;
+    std::vector<std::string> program;  // after "--"; empty: hold the bus until a signal
 };
 
 // Parses argv[1..]. On failure returns nullopt and sets *error.

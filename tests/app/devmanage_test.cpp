@@ -36,7 +36,8 @@ protected:
 
 TEST_F(DevManageTest, MapKeepsOneRecordPerIdInAscendingOrder)
 {
-    const DeviceRecordPtr a = m->AddDevRecord(50331648, "OPM-H1", "PD-300", "H0001", "P0001", "V1.2");
+    const DeviceRecordPtr a =
+        m->AddDevRecord(50331648, "OPM-H1", "PD-300", "H0001", "P0001", "V1.2");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->devName, QStringLiteral("OPM-H1"));
     EXPECT_EQ(a->detSerial, QStringLiteral("P0001"));

@@ -29,7 +29,10 @@ StatBlock RunOver(const std::vector<double> &values, int sampleLimit = 1000)
     return store.Statistics(1.0);
 }
 
-double Share(const StatBlock &b, int bin) { return b.histogram[kHistogramBinFields * bin + kBinShare]; }
+double Share(const StatBlock &b, int bin)
+{
+    return b.histogram[kHistogramBinFields * bin + kBinShare];
+}
 
 double ShareSum(const StatBlock &b)
 {
@@ -67,7 +70,9 @@ TEST(PowerUnitTest, ExactTokensAndSaturatingTruncation)
 
 TEST(MeasureStoreTest, AttenuationGainAndTruncation)
 {
-    struct Case { double dB, power, stored; };
+    struct Case {
+        double dB, power, stored;
+    };
     for (const Case &c : {Case{0.0, 1000.0, 1000.0}, Case{10.0, 1000.0, 10000.0},
                           Case{-3.0, 1000.0, 501.0}, Case{0.0, 0.9, 0.0}, Case{0.0, -2.5, -2.0}}) {
         MeasureStore store;

@@ -16,15 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
     QVector<double> keys, values;
-    const datafile::ReadOutcome got = datafile::ReadDataBytes(bytes, 1700000000, [&](double k, double v) {
-        if (!std::isfinite(k) || !std::isfinite(v)) std::abort();
-        keys.append(k);
-        values.append(v);
-    });
-    if (got.rows != keys.size()) std::abort();
-    if (got.skippedLines > 0) return 0;
+    const datafile::ReadOutcome got =
+        datafile::ReadDataBytes(bytes, 1700000000, [&](double k, double v) {
+            if (!std::isfinite(k) || !std::isfinite(v))
+                std::abort();
+            keys.append(k);
+            values.append(v);
+        });
+    if (got.rows != keys.size())
+        std::abort();
+    if (got.skippedLines > 0)
+        return 0;
     const reference::Result want = reference::Read(bytes, 1700000000);
-    if (keys != want.keys || values != want.values) std::abort();
-    if (!reference::SameHeader(got.header, want.header)) std::abort();
+    if (keys != want.keys || values != want.values)
+        std::abort();
+    if (!reference::SameHeader(got.header, want.header))
+        std::abort();
     return 0;
 }

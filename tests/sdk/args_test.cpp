@@ -8,11 +8,13 @@ using namespace tessivar::cli;
 
 namespace {
 
-ParseResult parse(std::initializer_list<const char*> args) {
+ParseResult parse(std::initializer_list<const char*> args)
+{
     return parseArgs(std::vector<std::string>(args.begin(), args.end()));
 }
 
-Options parseOk(std::initializer_list<const char*> args) {
+Options parseOk(std::initializer_list<const char*> args)
+{
     ParseResult r = parse(args);
     EXPECT_TRUE(r.ok) << r.error;
     return r.options;
@@ -20,7 +22,8 @@ Options parseOk(std::initializer_list<const char*> args) {
 
 }  // namespace
 
-TEST(ArgsCommands, EachCommandWithItsIdAndOptions) {
+TEST(ArgsCommands, EachCommandWithItsIdAndOptions)
+{
     EXPECT_EQ(parseOk({"scan"}).command, Command::Scan);
 
     Options info = parseOk({"info", "50331648"});
@@ -34,7 +37,8 @@ TEST(ArgsCommands, EachCommandWithItsIdAndOptions) {
     EXPECT_EQ(read.average, 16);
     EXPECT_EQ(read.count, 5u);
 
-    Options stream = parseOk({"stream", "7", "--duration", "2.5", "--format", "jsonl", "-o", "x.jsonl"});
+    Options stream =
+        parseOk({"stream", "7", "--duration", "2.5", "--format", "jsonl", "-o", "x.jsonl"});
     EXPECT_EQ(stream.command, Command::Stream);
     ASSERT_TRUE(stream.durationS.has_value());
     EXPECT_DOUBLE_EQ(*stream.durationS, 2.5);
@@ -50,7 +54,8 @@ TEST(ArgsCommands, EachCommandWithItsIdAndOptions) {
     EXPECT_EQ(parseOk({"zero", "0"}).command, Command::Zero);
 }
 
-TEST(ArgsCommands, DefaultsAndCommonOptionsAnywhere) {
+TEST(ArgsCommands, DefaultsAndCommonOptionsAnywhere)
+{
     Options read = parseOk({"read", "3"});
     EXPECT_EQ(read.count, 1u) << "read prints one reading by default";
 
@@ -69,13 +74,14 @@ TEST(ArgsCommands, DefaultsAndCommonOptionsAnywhere) {
     EXPECT_TRUE(parseOk({"stream", "1", "--verbose"}).verbose);
 }
 
-TEST(ArgsHelp, EveryCommandHasHelpReachableThreeWays) {
+TEST(ArgsHelp, EveryCommandHasHelpReachableThreeWays)
+{
     for (Command c : {Command::Scan, Command::Info, Command::Read, Command::Stream, Command::Set,
                       Command::Zero}) {
         const std::string name = commandName(c);
-        for (const auto& args : {std::vector<std::string>{name, "--help"},
-                                 std::vector<std::string>{name, "-h"},
-                                 std::vector<std::string>{"help", name}}) {
+        for (const auto& args :
+             {std::vector<std::string>{name, "--help"}, std::vector<std::string>{name, "-h"},
+              std::vector<std::string>{"help", name}}) {
             ParseResult r = parseArgs(args);
             ASSERT_TRUE(r.ok) << name << ": " << r.error;
             EXPECT_EQ(r.options.command, Command::Help);
@@ -91,7 +97,8 @@ TEST(ArgsHelp, EveryCommandHasHelpReachableThreeWays) {
     EXPECT_EQ(parseOk({"--version"}).command, Command::Version);
 }
 
-TEST(ArgsErrors, MalformedValuesAreUsageErrors) {
+TEST(ArgsErrors, MalformedValuesAreUsageErrors)
+{
     struct Case {
         std::vector<std::string> args;
         const char* expectedText;
@@ -130,13 +137,15 @@ TEST(ArgsErrors, MalformedValuesAreUsageErrors) {
     for (const auto& c : cases) {
         ParseResult r = parseArgs(c.args);
         std::string joined;
-        for (const auto& a : c.args) joined += a + " ";
+        for (const auto& a : c.args)
+            joined += a + " ";
         EXPECT_FALSE(r.ok) << joined;
         EXPECT_NE(r.error.find(c.expectedText), std::string::npos) << joined << "-> " << r.error;
     }
 }
 
-TEST(ArgsErrors, ErrorNamesTheCommandForItsHelpHint) {
+TEST(ArgsErrors, ErrorNamesTheCommandForItsHelpHint)
+{
     ParseResult r = parse({"stream", "1", "--count", "0"});
     ASSERT_FALSE(r.ok);
     ASSERT_TRUE(r.command.has_value());
@@ -144,7 +153,8 @@ TEST(ArgsErrors, ErrorNamesTheCommandForItsHelpHint) {
     EXPECT_FALSE(parse({"nosuch"}).command.has_value());
 }
 
-TEST(ArgsValues, LimitsOfTheMeterFieldsAreAccepted) {
+TEST(ArgsValues, LimitsOfTheMeterFieldsAreAccepted)
+{
     Options o = parseOk({"read", "2147483647", "-w", "65535", "-a", "65535", "-n", "1"});
     EXPECT_EQ(o.meter, "2147483647");
     EXPECT_EQ(o.wavelengthNm, 65535);
@@ -156,7 +166,8 @@ TEST(ArgsValues, LimitsOfTheMeterFieldsAreAccepted) {
     EXPECT_EQ(r.options.outputPath, "-");
 }
 
-TEST(ArgsMeters, TheMeterIsAnIdASerialOrAPortAndMayBeLeftOut) {
+TEST(ArgsMeters, TheMeterIsAnIdASerialOrAPortAndMayBeLeftOut)
+{
     EXPECT_EQ(parseOk({"info"}).meter, "") << "the only attached meter, found at run time";
     EXPECT_EQ(parseOk({"read", "-n", "3"}).meter, "");
     EXPECT_EQ(parseOk({"info", "S110260101"}).meter, "S110260101");
@@ -165,7 +176,8 @@ TEST(ArgsMeters, TheMeterIsAnIdASerialOrAPortAndMayBeLeftOut) {
     EXPECT_EQ(parseOk({"zero"}).force, false);
 }
 
-TEST(ArgsMeters, FormatsPerCommand) {
+TEST(ArgsMeters, FormatsPerCommand)
+{
     EXPECT_EQ(parseOk({"scan", "--format", "json"}).format, OutputFormat::Json);
     EXPECT_EQ(parseOk({"scan"}).format, OutputFormat::Text);
     EXPECT_EQ(parseOk({"info", "-f", "json"}).format, OutputFormat::Json);

@@ -24,9 +24,11 @@ constexpr const char* kCli = TESSIVAR_CLI_PATH;
 constexpr const char* kSim = TESSIVAR_SIM_PATH;
 const std::string kId13 = std::to_string(3 << 24);  // the launcher's meter on port "1-3"
 
-size_t countLines(const std::string& text) {
+size_t countLines(const std::string& text)
+{
     size_t n = 0;
-    for (char c : text) n += c == '\n';
+    for (char c : text)
+        n += c == '\n';
     return n;
 }
 
@@ -42,13 +44,15 @@ struct Finished {
 
 class CliProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(scratch_.ok());
         dir_ = scratch_.path();
     }
 
     // Starts argv in a process group of its own, standard output and error into files.
-    Child start(const std::vector<std::string>& argv) {
+    Child start(const std::vector<std::string>& argv)
+    {
         Child c;
         c.outPath = dir_ + "/out" + std::to_string(serial_);
         c.errPath = dir_ + "/err" + std::to_string(serial_++);
@@ -60,7 +64,8 @@ protected:
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
             std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            for (const auto& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
             execv(args[0], args.data());
             _exit(127);
@@ -70,13 +75,15 @@ protected:
     }
 
     // Waits at most `timeout`; a child still running then is killed (and the test fails).
-    Finished finish(const Child& c, std::chrono::milliseconds timeout = 60s) {
+    Finished finish(const Child& c, std::chrono::milliseconds timeout = 60s)
+    {
         Finished f;
         const auto end = std::chrono::steady_clock::now() + timeout;
         int ws = 0;
         for (;;) {
             const pid_t r = waitpid(c.pid, &ws, WNOHANG);
-            if (r == c.pid) break;
+            if (r == c.pid)
+                break;
             if (std::chrono::steady_clock::now() >= end) {
                 ADD_FAILURE() << "child did not end in time";
                 kill(-c.pid, SIGKILL);
@@ -91,7 +98,8 @@ protected:
         return f;
     }
 
-    Finished runOnSim(std::vector<std::string> simArgs, const std::vector<std::string>& cliArgs) {
+    Finished runOnSim(std::vector<std::string> simArgs, const std::vector<std::string>& cliArgs)
+    {
         std::vector<std::string> argv{kSim};
         argv.insert(argv.end(), simArgs.begin(), simArgs.end());
         argv.push_back("--");
@@ -107,7 +115,8 @@ protected:
 
 }  // namespace
 
-TEST_F(CliProcessTest, ExitStatusesForHelpUsageNoMeterAndUnknownId) {
+TEST_F(CliProcessTest, ExitStatusesForHelpUsageNoMeterAndUnknownId)
+{
     // No virtual bus at all: the real, empty USB of this machine.
     Finished scan = finish(start({kCli, "scan"}));
     EXPECT_EQ(scan.status, 1);
@@ -122,12 +131,15 @@ TEST_F(CliProcessTest, ExitStatusesForHelpUsageNoMeterAndUnknownId) {
     EXPECT_EQ(none.err, "tessivar: No meter found.\n");
     Finished unknown = runOnSim({"--meters", "1"}, {"info", "77"});
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_NE(unknown.err.find("No meter with id 77 is attached"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("No meter with id 77 is attached"), std::string::npos)
+        << unknown.err;
 }
 
-TEST_F(CliProcessTest, CtrlCEndsAStreamCleanly) {
+TEST_F(CliProcessTest, CtrlCEndsAStreamCleanly)
+{
     const std::string file = dir_ + "/ctrl-c.csv";
-    Child c = start({kSim, "--meters", "1", "--port", "1-3", "--", kCli, "stream", kId13, "-o", file});
+    Child c =
+        start({kSim, "--meters", "1", "--port", "1-3", "--", kCli, "stream", kId13, "-o", file});
     // Wait for data in the file, then Ctrl-C as a terminal sends it: to the whole group.
     const auto end = std::chrono::steady_clock::now() + 20s;
     while (countLines(readFile(file)) < 30 && std::chrono::steady_clock::now() < end)
@@ -143,8 +155,10 @@ TEST_F(CliProcessTest, CtrlCEndsAStreamCleanly) {
     EXPECT_NE(csv.find("\nunix_ms,local_ms,time,power_w,power_dbm\n"), std::string::npos);
 }
 
-TEST_F(CliProcessTest, AReaderClosingThePipeEndsTheStreamQuietly) {
-    const std::string script = std::string(kCli) + " stream | head -n 4; echo \"tessivar=${PIPESTATUS[0]}\" >&2";
+TEST_F(CliProcessTest, AReaderClosingThePipeEndsTheStreamQuietly)
+{
+    const std::string script =
+        std::string(kCli) + " stream | head -n 4; echo \"tessivar=${PIPESTATUS[0]}\" >&2";
     Finished f = finish(start({kSim, "--meters", "1", "--", "/bin/bash", "-c", script}), 30s);
     EXPECT_EQ(f.status, 0);
     EXPECT_EQ(countLines(f.out), 4u) << f.out;
@@ -152,7 +166,8 @@ TEST_F(CliProcessTest, AReaderClosingThePipeEndsTheStreamQuietly) {
     EXPECT_EQ(f.err, "tessivar=0\n") << "no message, status 0";
 }
 
-TEST_F(CliProcessTest, AFailedWriteToStandardOutputFailsEveryCommand) {
+TEST_F(CliProcessTest, AFailedWriteToStandardOutputFailsEveryCommand)
+{
     for (const std::string command : {"scan", "info", "--help"}) {
         const std::string script = std::string(kCli) + " " + command + " > /dev/full";
         Finished f = finish(start({kSim, "--meters", "1", "--", "/bin/sh", "-c", script}), 30s);
@@ -161,16 +176,19 @@ TEST_F(CliProcessTest, AFailedWriteToStandardOutputFailsEveryCommand) {
     }
 }
 
-TEST_F(CliProcessTest, ASecondProgramIsToldTheMeterIsInUseAndTheFirstStreamGoesOn) {
+TEST_F(CliProcessTest, ASecondProgramIsToldTheMeterIsInUseAndTheFirstStreamGoesOn)
+{
     const std::string file = dir_ + "/first.csv";
     const std::string cli = kCli;
-    const std::string script =
-        cli + " stream -n 400 -o " + file + " & first=$!; " +
-        "until [ -f " + file + " ] && [ \"$(wc -l < " + file + ")\" -gt 20 ]; do sleep 0.05; done; " +
-        cli + " read; echo \"second=$?\" >&2; wait $first; echo \"first=$?\" >&2";
+    const std::string script = cli + " stream -n 400 -o " + file + " & first=$!; " + "until [ -f " +
+                               file + " ] && [ \"$(wc -l < " + file +
+                               ")\" -gt 20 ]; do sleep 0.05; done; " + cli +
+                               " read; echo \"second=$?\" >&2; wait $first; echo \"first=$?\" >&2";
     Finished f = finish(start({kSim, "--meters", "1", "--", "/bin/bash", "-c", script}), 60s);
     EXPECT_EQ(f.status, 0);
-    EXPECT_EQ(f.err, "tessivar: Cannot open meter 16777216: meter in use by another program.\nsecond=1\nfirst=0\n");
+    EXPECT_EQ(
+        f.err,
+        "tessivar: Cannot open meter 16777216: meter in use by another program.\nsecond=1\nfirst=0\n");
     const std::string csv = readFile(file);
     EXPECT_EQ(countLines(csv), 402u) << "metadata, header and every sample of the first program";
     // Samples come every 10 ms: a gap would mean the second program disturbed the first.
@@ -179,7 +197,8 @@ TEST_F(CliProcessTest, ASecondProgramIsToldTheMeterIsInUseAndTheFirstStreamGoesO
     int gaps = 0;
     for (size_t i = 2; i < rows.size(); ++i) {
         const long long t = std::stoll(split(rows[i], ',')[0]);
-        if (previous >= 0 && t - previous > 30) ++gaps;
+        if (previous >= 0 && t - previous > 30)
+            ++gaps;
         previous = t;
     }
     EXPECT_EQ(gaps, 0);

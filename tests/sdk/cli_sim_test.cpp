@@ -21,9 +21,9 @@
 
 #include "cli.h"
 #include "format.h"
-#include "test_files.h"
 #include "simmeter/testing.h"
 #include "simmeter/virtual_bus.h"
+#include "test_files.h"
 
 using namespace std::chrono_literals;
 using tessivar::cli::CliEnvironment;
@@ -46,20 +46,23 @@ struct CliRun {
 
 // The device thread's last frame at its end is a stop request: seeing it last means the
 // meter was closed, not merely abandoned.
-bool endedWithStop(const simmeter::SimMeter& m) {
+bool endedWithStop(const simmeter::SimMeter& m)
+{
     const auto frames = m.Received();
     return !m.IsStreaming() && !frames.empty() && frames.back().code == 0x0025;
 }
 
 class CliSimTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(scratch_.ok());
         dir_ = scratch_.path();
     }
     void TearDown() override { simmeter::VirtualBus::Instance().UnplugAll(); }
 
-    Meter plug(const std::string& port, double powerNw = 2500.0) {
+    Meter plug(const std::string& port, double powerNw = 2500.0)
+    {
         Meter m = simmeter::VirtualBus::Instance().Plug(port);
         simmeter::SignalConfig s = m->Signal();
         s.powerNw = powerNw;
@@ -67,20 +70,23 @@ protected:
         return m;
     }
 
-    static void fault(const Meter& m, const std::function<void(simmeter::FaultConfig&)>& set) {
+    static void fault(const Meter& m, const std::function<void(simmeter::FaultConfig&)>& set)
+    {
         simmeter::FaultConfig f;
         set(f);
         m->SetFaults(f);
     }
 
-    CliRun run(std::vector<std::string> args) {
+    CliRun run(std::vector<std::string> args)
+    {
         std::ostringstream out, err;
         CliEnvironment env{out, err};
         env.stop = &stop_;
         const auto t0 = std::chrono::steady_clock::now();
         CliRun r;
         r.status = runCli(args, env);
-        r.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+        r.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - t0);
         r.out = out.str();
         r.err = err.str();
         return r;
@@ -94,7 +100,8 @@ protected:
 };
 
 // Power column of a CSV data row, in nW.
-double csvPowerNw(const std::string& row) {
+double csvPowerNw(const std::string& row)
+{
     auto cells = split(row, ',');
     EXPECT_EQ(cells.size(), 5u) << row;
     return cells.size() == 5 ? std::strtod(cells[3].c_str(), nullptr) * 1e9 : NAN;
@@ -106,21 +113,27 @@ constexpr size_t kCsvPreamble = 2;
 // The meter's interface held through a libusb context of its own, as another program would.
 class OtherProgram {
 public:
-    explicit OtherProgram(const Meter& meter) {
+    explicit OtherProgram(const Meter& meter)
+    {
         EXPECT_EQ(libusb_init(&ctx_), 0);
         libusb_device** list = nullptr;
         const ssize_t n = libusb_get_device_list(ctx_, &list);
         for (ssize_t i = 0; i < n; ++i)
-            if (libusb_get_device_address(list[i]) == meter->DeviceNumber()) libusb_open(list[i], &handle_);
-        if (n >= 0) libusb_free_device_list(list, 1);
-        if (handle_) claimed_ = libusb_claim_interface(handle_, 0) == 0;
+            if (libusb_get_device_address(list[i]) == meter->DeviceNumber())
+                libusb_open(list[i], &handle_);
+        if (n >= 0)
+            libusb_free_device_list(list, 1);
+        if (handle_)
+            claimed_ = libusb_claim_interface(handle_, 0) == 0;
     }
-    ~OtherProgram() {
+    ~OtherProgram()
+    {
         if (handle_) {
             libusb_release_interface(handle_, 0);
             libusb_close(handle_);
         }
-        if (ctx_) libusb_exit(ctx_);
+        if (ctx_)
+            libusb_exit(ctx_);
     }
     bool holds() const { return claimed_; }
 
@@ -130,7 +143,8 @@ private:
     bool claimed_ = false;
 };
 
-int64_t unixNowMs() {
+int64_t unixNowMs()
+{
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -140,7 +154,8 @@ int64_t unixNowMs() {
 
 // ---- scan ----------------------------------------------------------------------------------
 
-TEST_F(CliSimTest, ScanListsEveryMeterSortedByIdWithItsIdentityAlsoAsJson) {
+TEST_F(CliSimTest, ScanListsEveryMeterSortedByIdWithItsIdentityAlsoAsJson)
+{
     Meter m13 = plug("1-3");
     Meter m113 = plug("1-1.3");
     Meter m112 = plug("1-1.2");
@@ -159,49 +174,63 @@ TEST_F(CliSimTest, ScanListsEveryMeterSortedByIdWithItsIdentityAlsoAsJson) {
         const std::string& row = rows[i + 2];
         EXPECT_EQ(row.rfind(prefix, 0), 0u) << r.out;
         const simmeter::MeterIdentity id = meter->Model().Identity();
-        for (const std::string& text : {id.devName, id.devSerial, id.detName, id.detSerial, id.version})
+        for (const std::string& text :
+             {id.devName, id.devSerial, id.detName, id.detSerial, id.version})
             EXPECT_NE(row.find(text), std::string::npos) << text << " missing in: " << row;
         EXPECT_TRUE(endedWithStop(*meter)) << "scan closes what it opened: " << prefix;
     }
 
     CliRun j = run({"scan", "--format", "json"});
     ASSERT_EQ(j.status, 0) << j.err;
-    const std::regex entry(R"re(\{"id":(\d+),"port":"([^"]+)","status":"ok","head_name":"[^"]+","head_serial":"([^"]+)")re");
+    const std::regex entry(
+        R"re(\{"id":(\d+),"port":"([^"]+)","status":"ok","head_name":"[^"]+","head_serial":"([^"]+)")re");
     std::vector<std::string> seen;
-    for (auto it = std::sregex_iterator(j.out.begin(), j.out.end(), entry); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(j.out.begin(), j.out.end(), entry);
+         it != std::sregex_iterator(); ++it)
         seen.push_back((*it)[1].str() + "@" + (*it)[2].str());
-    EXPECT_EQ(seen, (std::vector<std::string>{std::to_string(kId112) + "@1-1.2", std::to_string(kId113) + "@1-1.3",
+    EXPECT_EQ(seen, (std::vector<std::string>{std::to_string(kId112) + "@1-1.2",
+                                              std::to_string(kId113) + "@1-1.3",
                                               std::to_string(kId13) + "@1-3"}))
         << j.out;
-    EXPECT_NE(j.out.find("\"head_serial\":\"" + m113->Model().Identity().devSerial + "\""), std::string::npos);
+    EXPECT_NE(j.out.find("\"head_serial\":\"" + m113->Model().Identity().devSerial + "\""),
+              std::string::npos);
     EXPECT_EQ(j.out.front(), '[');
 }
 
-TEST_F(CliSimTest, ScanMarksASilentMeterAndStillListsTheOthers) {
+TEST_F(CliSimTest, ScanMarksASilentMeterAndStillListsTheOthers)
+{
     plug("1-3");
     fault(plug("1-1.2"), [](auto& f) { f.silent = true; });
     CliRun r = run({"scan"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(std::to_string(kId112) + "  1-1.2  (not answering)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(kId112) + "  1-1.2  (not answering)"), std::string::npos)
+        << r.out;
     EXPECT_EQ(lines(r.out).size(), 4u) << r.out;
 }
 
 // ---- info, set, zero -------------------------------------------------------------------
 
-TEST_F(CliSimTest, InfoShowsIdentityCalibrationSettingsAndProbeState) {
+TEST_F(CliSimTest, InfoShowsIdentityCalibrationSettingsAndProbeState)
+{
     Meter m = plug("1-3");
     const auto ident = m->Model().Identity();
     CliRun r = run({"info", std::to_string(kId13)});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Meter:             " + std::to_string(kId13)), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(ident.devName + " (serial " + ident.devSerial + ")"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(ident.detName + " (serial " + ident.detSerial + ")"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Meter:             " + std::to_string(kId13)), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(ident.devName + " (serial " + ident.devSerial + ")"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(ident.detName + " (serial " + ident.detSerial + ")"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("Firmware:          " + ident.version), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Calibration date:  2026-01-15"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Wavelength range:  400 to 1100 nm"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Wavelength:        " + std::to_string(m->Model().SampleWavelength()) + " nm"),
-              std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Averaging:         " + std::to_string(m->Model().Average())), std::string::npos)
+    EXPECT_NE(
+        r.out.find("Wavelength:        " + std::to_string(m->Model().SampleWavelength()) + " nm"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Averaging:         " + std::to_string(m->Model().Average())),
+              std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("Zero offset:"), std::string::npos);
     EXPECT_NE(r.out.find("Probe state:       attached"), std::string::npos) << r.out;
@@ -213,7 +242,8 @@ TEST_F(CliSimTest, InfoShowsIdentityCalibrationSettingsAndProbeState) {
         << detached.out;
 }
 
-TEST_F(CliSimTest, SetChangesTheMeterAndPrintsWhatItReadsBack) {
+TEST_F(CliSimTest, SetChangesTheMeterAndPrintsWhatItReadsBack)
+{
     Meter m = plug("1-3");
     CliRun r = run({"set", std::to_string(kId13), "--wavelength", "980", "--average", "8"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -222,15 +252,17 @@ TEST_F(CliSimTest, SetChangesTheMeterAndPrintsWhatItReadsBack) {
     EXPECT_EQ(m->Model().Average(), 8);
 }
 
-TEST_F(CliSimTest, ZeroCompensationOfALitProbeIsRefusedUnlessForced) {
+TEST_F(CliSimTest, ZeroCompensationOfALitProbeIsRefusedUnlessForced)
+{
     Meter m = plug("1-3", 50000.0);
     // 50 µW is light on the probe, far above the noise of a covered one (the ADC low
     // threshold of the most sensitive range: (2000 + 375.32) / 0.7218 nW = 3.2908 µW).
     CliRun refused = run({"zero"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("far above the noise of a covered probe (at most 3.2908 µW). Is the probe "
-                               "covered?"),
-              std::string::npos)
+    EXPECT_NE(
+        refused.err.find("far above the noise of a covered probe (at most 3.2908 µW). Is the probe "
+                         "covered?"),
+        std::string::npos)
         << refused.err;
     EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
     EXPECT_EQ(m->Model().ReceivedCount(0x0028), 0u) << "no zero offset was written";
@@ -239,7 +271,8 @@ TEST_F(CliSimTest, ZeroCompensationOfALitProbeIsRefusedUnlessForced) {
     EXPECT_GT(m->Model().ZeroOffset(), 10000.0);
 }
 
-TEST_F(CliSimTest, ReadingsAndZeroCompensationFollowTheWavelengthTheMeterKeeps) {
+TEST_F(CliSimTest, ReadingsAndZeroCompensationFollowTheWavelengthTheMeterKeeps)
+{
     // The meter remembers its wavelength; a new session of the library starts without
     // it and must fetch it, or the spectral correction of another wavelength is applied
     // (here 850 nm against 532 nm: 65 % too high).
@@ -265,27 +298,33 @@ TEST_F(CliSimTest, ReadingsAndZeroCompensationFollowTheWavelengthTheMeterKeeps) 
     ASSERT_EQ(r.status, 0) << r.err;
     // What is left is the noise (0.2 % of 2.5 µW): nanowatts, no longer microwatts.
     EXPECT_EQ(lines(r.out).size(), 5u);
-    EXPECT_EQ(r.out.find(" µW "), std::string::npos) << "still microwatts after zeroing:\n" << r.out;
+    EXPECT_EQ(r.out.find(" µW "), std::string::npos) << "still microwatts after zeroing:\n"
+                                                     << r.out;
 }
 
 // ---- read and stream ---------------------------------------------------------------------
 
-TEST_F(CliSimTest, ReadPrintsTheRequestedNumberOfReadingsAtTheGivenWavelength) {
+TEST_F(CliSimTest, ReadPrintsTheRequestedNumberOfReadingsAtTheGivenWavelength)
+{
     Meter m = plug("1-3", 2500.0);
     CliRun r = run({"read", std::to_string(kId13), "--wavelength", "850", "--count", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 3u) << r.out;
-    const std::regex line(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  2\.\d{4} µW  -26\.\d{3} dBm$)");
-    for (const auto& row : rows) EXPECT_TRUE(std::regex_match(row, line)) << row;
+    const std::regex line(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  2\.\d{4} µW  -26\.\d{3} dBm$)");
+    for (const auto& row : rows)
+        EXPECT_TRUE(std::regex_match(row, line)) << row;
     EXPECT_EQ(m->Model().SampleWavelength(), 850);
     EXPECT_FALSE(m->IsStreaming()) << "read stops the transfer it started";
 }
 
-TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower) {
+TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower)
+{
     Meter m = plug("1-3", 2500.0);
     const std::string file = path("run.csv");
-    CliRun r = run({"stream", std::to_string(kId13), "--count", "200", "-w", "850", "--output", file});
+    CliRun r =
+        run({"stream", std::to_string(kId13), "--count", "200", "-w", "850", "--output", file});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "") << "data goes to the file only";
     auto rows = lines(readFile(file));
@@ -306,7 +345,8 @@ TEST_F(CliSimTest, StreamOfAFixedCountWritesExactlyThatManyRowsMatchingThePower)
     EXPECT_TRUE(endedWithStop(*m));
 }
 
-TEST_F(CliSimTest, StreamForADurationAtAHighRateLosesNothing) {
+TEST_F(CliSimTest, StreamForADurationAtAHighRateLosesNothing)
+{
     Meter m = plug("1-3", 2500.0);
     simmeter::SignalConfig s = m->Signal();
     s.sampleRateHz = 2000;  // the library's 401-record queue fills in 0.2 s
@@ -322,13 +362,15 @@ TEST_F(CliSimTest, StreamForADurationAtAHighRateLosesNothing) {
     int gaps = 0;
     for (size_t i = kCsvPreamble + 1; i < rows.size(); ++i) {
         const int64_t t = std::stoll(split(rows[i], ',')[0]);
-        if (t - previous > 5) ++gaps;
+        if (t - previous > 5)
+            ++gaps;
         previous = t;
     }
     EXPECT_EQ(gaps, 0);
 }
 
-TEST_F(CliSimTest, StreamEndsCleanlyOnStop) {
+TEST_F(CliSimTest, StreamEndsCleanlyOnStop)
+{
     Meter m = plug("1-3");
     const std::string file = path("stopped.csv");
     std::thread interrupter([&] {
@@ -344,7 +386,8 @@ TEST_F(CliSimTest, StreamEndsCleanlyOnStop) {
     EXPECT_TRUE(endedWithStop(*m)) << "the meter is closed";
 }
 
-TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
+TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage)
+{
     Meter m = plug("1-3");
     const std::string file = path("unplugged.csv");
     std::thread unplugger([&] {
@@ -355,7 +398,8 @@ TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
     unplugger.join();
     EXPECT_EQ(r.status, 1);
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(r.err, match, std::regex(R"(Meter 50331648 was disconnected after (\d+) samples\.)")))
+    ASSERT_TRUE(std::regex_search(
+        r.err, match, std::regex(R"(Meter 50331648 was disconnected after (\d+) samples\.)")))
         << r.err;
     const size_t reported = std::stoul(match[1]);
     auto rows = lines(readFile(file));
@@ -368,12 +412,13 @@ TEST_F(CliSimTest, StreamSurvivesAnUnplugWithAClearMessage) {
 
 // A command that cannot do its work exits with 1 and a message that names the cause,
 // before printing anything.
-TEST_F(CliSimTest, FailuresExitWithOneAndNameTheCause) {
+TEST_F(CliSimTest, FailuresExitWithOneAndNameTheCause)
+{
     struct Case {
         std::vector<std::string> ports;  // meters plugged; the first gets `faults`
         std::function<void(simmeter::FaultConfig&)> faults;
         std::vector<std::string> args;
-        std::string err;                        // the whole message, when not empty
+        std::string err;                         // the whole message, when not empty
         std::vector<std::string> parts, absent;  // pieces the message has and has not
     };
     const auto none = [](simmeter::FaultConfig&) {};
@@ -381,77 +426,110 @@ TEST_F(CliSimTest, FailuresExitWithOneAndNameTheCause) {
     const Case cases[] = {
         {{}, none, {"scan"}, "No meter found.\n", {}, {}},
         {{}, none, {"read", "12345"}, "tessivar: No meter found.\n", {}, {}},
-        {{"1-3"}, none, {"info", "12345"},
+        {{"1-3"},
+         none,
+         {"info", "12345"},
          "tessivar: No meter with id 12345 is attached (attached: 50331648; see 'tessivar scan').\n",
-         {}, {}},
-        {two, none, {"read"},
+         {},
+         {}},
+        {two,
+         none,
+         {"read"},
          "tessivar: 2 meters are attached (16908288, 50331648): name one by its id, head serial "
          "or port, as 'tessivar scan' shows them.\n",
-         {}, {}},
+         {},
+         {}},
         {two, none, {"info", "1-9"}, "", {"No meter is attached at port 1-9"}, {}},
         {two, none, {"info", "NOSUCH1"}, "", {"No meter with head serial NOSUCH1 is attached"}, {}},
         // The start-up reads still arrive; every later query is late thrice.
-        {{"1-3"}, [](auto& f) { f.replyDelayMs = 300; }, {"read"}, "",
-         {"timed out (no reply in time)"}, {"refused"}},
+        {{"1-3"},
+         [](auto& f) { f.replyDelayMs = 300; },
+         {"read"},
+         "",
+         {"timed out (no reply in time)"},
+         {"refused"}},
         // Only -v shows the protocol trouble from the library's log.
-        {{"1-3"}, [](auto& f) { f.badChecksum = true; }, {"read"}, "",
-         {"Meter 50331648 sends bad replies ("}, {"not answering", "library log"}},
-        {{"1-3"}, [](auto& f) { f.badStatus = 3; }, {"read", "-v"}, "",
-         {"Meter 50331648 sends bad replies (", "tessivar: library log: ", "Analayze error"}, {}},
-        {{"1-3"}, [](auto& f) { f.invalidSpecTable = true; }, {"read"},
+        {{"1-3"},
+         [](auto& f) { f.badChecksum = true; },
+         {"read"},
+         "",
+         {"Meter 50331648 sends bad replies ("},
+         {"not answering", "library log"}},
+        {{"1-3"},
+         [](auto& f) { f.badStatus = 3; },
+         {"read", "-v"},
+         "",
+         {"Meter 50331648 sends bad replies (", "tessivar: library log: ", "Analayze error"},
+         {}},
+        {{"1-3"},
+         [](auto& f) { f.invalidSpecTable = true; },
+         {"read"},
          "tessivar: Meter 50331648 sent an invalid spectral table: the library does not take a "
          "meter into use without it.\n",
-         {}, {}},
+         {},
+         {}},
     };
     for (const Case& c : cases) {
         std::string what;
-        for (const auto& a : c.args) what += a + " ";
+        for (const auto& a : c.args)
+            what += a + " ";
         SCOPED_TRACE(what + "with " + std::to_string(c.ports.size()) + " meters");
         simmeter::VirtualBus::Instance().UnplugAll();
         std::vector<Meter> plugged;
-        for (const auto& port : c.ports) plugged.push_back(plug(port));
-        if (!plugged.empty()) fault(plugged[0], c.faults);
+        for (const auto& port : c.ports)
+            plugged.push_back(plug(port));
+        if (!plugged.empty())
+            fault(plugged[0], c.faults);
         CliRun r = run(c.args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         if (!c.err.empty()) {
             EXPECT_EQ(r.err, c.err);
         }
-        for (const auto& part : c.parts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
-        for (const auto& part : c.absent) EXPECT_EQ(r.err.find(part), std::string::npos) << r.err;
+        for (const auto& part : c.parts)
+            EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+        for (const auto& part : c.absent)
+            EXPECT_EQ(r.err.find(part), std::string::npos) << r.err;
     }
 }
 
-TEST_F(CliSimTest, WavelengthOutsideTheProbeRangeIsRefusedBeforeReachingTheMeter) {
+TEST_F(CliSimTest, WavelengthOutsideTheProbeRangeIsRefusedBeforeReachingTheMeter)
+{
     Meter m = plug("1-3");
     const int before = m->Model().SampleWavelength();
     const std::string id = std::to_string(kId13);
-    for (const auto& args : {std::vector<std::string>{"set", id, "--wavelength", "1550"},
-                             std::vector<std::string>{"read", id, "--wavelength", "1550"},
-                             std::vector<std::string>{"stream", id, "-n", "5", "--wavelength", "399"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{"set", id, "--wavelength", "1550"},
+          std::vector<std::string>{"read", id, "--wavelength", "1550"},
+          std::vector<std::string>{"stream", id, "-n", "5", "--wavelength", "399"}}) {
         m->ClearReceived();
         CliRun r = run(args);
         EXPECT_EQ(r.status, 1) << args[0];
         const std::string nm = args.back();
-        EXPECT_NE(r.err.find("Wavelength " + nm + " nm is outside the probe's range (400 to 1100 nm)."),
-                  std::string::npos) << args[0] << ": " << r.err;
+        EXPECT_NE(
+            r.err.find("Wavelength " + nm + " nm is outside the probe's range (400 to 1100 nm)."),
+            std::string::npos)
+            << args[0] << ": " << r.err;
         EXPECT_EQ(m->Model().ReceivedCount(0x1017), 0u) << args[0] << " sent the wavelength anyway";
         EXPECT_FALSE(m->IsStreaming()) << args[0];
     }
     EXPECT_EQ(m->Model().SampleWavelength(), before);
 }
 
-TEST_F(CliSimTest, ASilentMeterIsReportedAsNotAnswering) {
+TEST_F(CliSimTest, ASilentMeterIsReportedAsNotAnswering)
+{
     Meter m = plug("1-3");
     fault(m, [](auto& f) { f.silent = true; });
     CliRun r = run({"read", std::to_string(kId13)});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "tessivar: Meter 50331648 is not answering (its calibration did not arrive).\n");
+    EXPECT_EQ(r.err,
+              "tessivar: Meter 50331648 is not answering (its calibration did not arrive).\n");
     EXPECT_LT(r.took, 8s);
     EXPECT_TRUE(endedWithStop(*m));
 }
 
-TEST_F(CliSimTest, StopWhileWaitingForASilentMeterEndsAtOnce) {
+TEST_F(CliSimTest, StopWhileWaitingForASilentMeterEndsAtOnce)
+{
     fault(plug("1-3"), [](auto& f) { f.silent = true; });
     std::thread interrupter([&] {
         std::this_thread::sleep_for(300ms);
@@ -464,7 +542,8 @@ TEST_F(CliSimTest, StopWhileWaitingForASilentMeterEndsAtOnce) {
     EXPECT_LT(r.took, 1800ms) << "the library gives up on its own after 2 s; Ctrl-C must be faster";
 }
 
-TEST_F(CliSimTest, UsageErrorsAndHelpNeverTouchTheBus) {
+TEST_F(CliSimTest, UsageErrorsAndHelpNeverTouchTheBus)
+{
     Meter m = plug("1-3");
     m->ClearReceived();
     CliRun usage = run({"stream", std::to_string(kId13), "--count", "1", "--duration", "1"});
@@ -476,7 +555,8 @@ TEST_F(CliSimTest, UsageErrorsAndHelpNeverTouchTheBus) {
     EXPECT_TRUE(m->Received().empty());
 }
 
-TEST_F(CliSimTest, LogDirectoryIsUsedOnlyWhenAsked) {
+TEST_F(CliSimTest, LogDirectoryIsUsedOnlyWhenAsked)
+{
     plug("1-3");
     const std::string logDir = path("logs");
     ASSERT_EQ(run({"scan", "--log-dir", logDir}).status, 0);
@@ -495,14 +575,16 @@ TEST_F(CliSimTest, LogDirectoryIsUsedOnlyWhenAsked) {
 
 // ---- choosing a meter --------------------------------------------------------------------
 
-TEST_F(CliSimTest, AMeterIsChosenByIdHeadSerialOrPortOrIsTheOnlyOne) {
+TEST_F(CliSimTest, AMeterIsChosenByIdHeadSerialOrPortOrIsTheOnlyOne)
+{
     Meter a = plug("1-3");
     Meter b = plug("1-1.2");
     const std::string serialB = b->Model().Identity().devSerial;
     for (const std::string& name : {std::to_string(kId112), serialB, std::string("1-1.2")}) {
         CliRun r = run({"info", name});
         ASSERT_EQ(r.status, 0) << name << ": " << r.err;
-        EXPECT_NE(r.out.find("Meter:             " + std::to_string(kId112)), std::string::npos) << name << r.out;
+        EXPECT_NE(r.out.find("Meter:             " + std::to_string(kId112)), std::string::npos)
+            << name << r.out;
         EXPECT_NE(r.out.find("Port:              1-1.2"), std::string::npos) << r.out;
     }
     simmeter::VirtualBus::Instance().Unplug(a);
@@ -513,7 +595,8 @@ TEST_F(CliSimTest, AMeterIsChosenByIdHeadSerialOrPortOrIsTheOnlyOne) {
 
 // ---- time columns and metadata -------------------------------------------------------------
 
-TEST_F(CliSimTest, StreamRowsCarryUnixTimeTheLibrarysLocalStampAndIsoTimeWithOffset) {
+TEST_F(CliSimTest, StreamRowsCarryUnixTimeTheLibrarysLocalStampAndIsoTimeWithOffset)
+{
     // A zone away from UTC, so that the library's local stamps and Unix time differ.
     const char* savedTz = std::getenv("TZ");
     const std::string before = savedTz ? savedTz : "";
@@ -523,16 +606,19 @@ TEST_F(CliSimTest, StreamRowsCarryUnixTimeTheLibrarysLocalStampAndIsoTimeWithOff
     const int64_t start = unixNowMs();
     CliRun r = run({"stream", "-n", "5", "-w", "850", "-a", "4"});
     const int64_t end = unixNowMs();
-    if (savedTz) setenv("TZ", before.c_str(), 1);
-    else unsetenv("TZ");
+    if (savedTz)
+        setenv("TZ", before.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
     ASSERT_EQ(r.status, 0) << r.err;
 
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 5u + kCsvPreamble) << r.out;
-    for (const std::string& field : {std::string("\"wavelength_nm\":850"), std::string("\"average\":4"),
-                                     std::string("\"port\":\"1-3\""), std::string("\"utc_offset\":\"+05:30\""),
-                                     std::string("\"head_serial\":\"S110")})
+    for (const std::string& field :
+         {std::string("\"wavelength_nm\":850"), std::string("\"average\":4"),
+          std::string("\"port\":\"1-3\""), std::string("\"utc_offset\":\"+05:30\""),
+          std::string("\"head_serial\":\"S110")})
         EXPECT_NE(rows[0].find(field), std::string::npos) << field << " missing in " << rows[0];
     EXPECT_EQ(rows[1], "unix_ms,local_ms,time,power_w,power_dbm");
     const std::regex watts(R"(\d\.\d{0,6}e-0\d)");
@@ -543,25 +629,33 @@ TEST_F(CliSimTest, StreamRowsCarryUnixTimeTheLibrarysLocalStampAndIsoTimeWithOff
         EXPECT_GE(unixMs, start - 1000) << "unix_ms is true Unix time: " << rows[i];
         EXPECT_LE(unixMs, end + 1000) << rows[i];
         EXPECT_EQ(localMs - unixMs, 19800000) << "the library's stamp is local time, 5:30 ahead";
-        EXPECT_EQ(cells[2], tessivar::cli::formatIsoTime(localMs, 19800)) << "time is local_ms with its offset";
-        EXPECT_TRUE(std::regex_match(cells[3], watts)) << "7 significant digits at most: " << cells[3];
+        EXPECT_EQ(cells[2], tessivar::cli::formatIsoTime(localMs, 19800))
+            << "time is local_ms with its offset";
+        EXPECT_TRUE(std::regex_match(cells[3], watts))
+            << "7 significant digits at most: " << cells[3];
     }
 }
 
-TEST_F(CliSimTest, StreamAsJsonLinesInfoAndReadAsJsonStartWithTheirMetadata) {
+TEST_F(CliSimTest, StreamAsJsonLinesInfoAndReadAsJsonStartWithTheirMetadata)
+{
     plug("1-3");
     CliRun r = run({"stream", std::to_string(kId13), "-n", "3", "--format", "jsonl"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 4u) << r.out;
-    EXPECT_EQ(rows[0].rfind("{\"metadata\":{\"meter\":50331648,\"port\":\"1-3\",", 0), 0u) << rows[0];
-    for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i].rfind("{\"unix_ms\":", 0), 0u) << rows[i];
+    EXPECT_EQ(rows[0].rfind("{\"metadata\":{\"meter\":50331648,\"port\":\"1-3\",", 0), 0u)
+        << rows[0];
+    for (size_t i = 1; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].rfind("{\"unix_ms\":", 0), 0u) << rows[i];
 
     CliRun info = run({"info", "--format", "json"});
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_EQ(info.out.rfind("{\"id\":50331648,\"port\":\"1-3\",\"head_name\":\"OPM-S110\",", 0), 0u) << info.out;
-    for (const char* field : {"\"wavelength_min_nm\":400,\"wavelength_max_nm\":1100", "\"spectral_entries\":701",
-                              "\"calibration_date\":\"2026-01-15\"", "\"probe_state\":2,\"probe_attached\":true"})
+    EXPECT_EQ(info.out.rfind("{\"id\":50331648,\"port\":\"1-3\",\"head_name\":\"OPM-S110\",", 0),
+              0u)
+        << info.out;
+    for (const char* field :
+         {"\"wavelength_min_nm\":400,\"wavelength_max_nm\":1100", "\"spectral_entries\":701",
+          "\"calibration_date\":\"2026-01-15\"", "\"probe_state\":2,\"probe_attached\":true"})
         EXPECT_NE(info.out.find(field), std::string::npos) << field << " missing in " << info.out;
     EXPECT_EQ(lines(info.out).size(), 1u);
 
@@ -569,7 +663,8 @@ TEST_F(CliSimTest, StreamAsJsonLinesInfoAndReadAsJsonStartWithTheirMetadata) {
     ASSERT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out.rfind("{\"metadata\":{\"meter\":50331648,", 0), 0u) << read.out;
     size_t readings = 0;
-    for (size_t at = read.out.find("{\"unix_ms\":"); at != std::string::npos; at = read.out.find("{\"unix_ms\":", at + 1))
+    for (size_t at = read.out.find("{\"unix_ms\":"); at != std::string::npos;
+         at = read.out.find("{\"unix_ms\":", at + 1))
         ++readings;
     EXPECT_EQ(readings, 3u) << read.out;
     EXPECT_NE(read.out.find("},\"readings\":[{\"unix_ms\":"), std::string::npos) << read.out;
@@ -577,7 +672,8 @@ TEST_F(CliSimTest, StreamAsJsonLinesInfoAndReadAsJsonStartWithTheirMetadata) {
 
 // ---- meter in use, messages ----------------------------------------------------------------
 
-TEST_F(CliSimTest, AMeterHeldByAnotherProgramIsReportedAsInUse) {
+TEST_F(CliSimTest, AMeterHeldByAnotherProgramIsReportedAsInUse)
+{
     Meter m = plug("1-3");
     OtherProgram other(m);
     ASSERT_TRUE(other.holds());
@@ -587,11 +683,13 @@ TEST_F(CliSimTest, AMeterHeldByAnotherProgramIsReportedAsInUse) {
     EXPECT_EQ(r.err, "tessivar: Cannot open meter 50331648: meter in use by another program.\n");
     CliRun s = run({"scan"});
     EXPECT_EQ(s.status, 0) << s.err;
-    EXPECT_NE(s.out.find("50331648  1-3   (in use by another program)"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("50331648  1-3   (in use by another program)"), std::string::npos)
+        << s.out;
     EXPECT_TRUE(m->Received().empty()) << "nothing reached the meter the other program holds";
 }
 
-TEST_F(CliSimTest, OneLateReplyAtOpenIsAskedAgain) {
+TEST_F(CliSimTest, OneLateReplyAtOpenIsAskedAgain)
+{
     Meter m = plug("1-3");
     // The first wavelength query gets no reply ...
     fault(m, [](auto& f) { f.ignoreCodes = {0x1018}; });
@@ -607,7 +705,8 @@ TEST_F(CliSimTest, OneLateReplyAtOpenIsAskedAgain) {
 
 // ---- degraded measurements -----------------------------------------------------------------
 
-TEST_F(CliSimTest, DegradedMeasurementsAreFlaggedWithoutChangingTheExitStatus) {
+TEST_F(CliSimTest, DegradedMeasurementsAreFlaggedWithoutChangingTheExitStatus)
+{
     Meter m = plug("1-3");
     struct Case {
         std::function<void(simmeter::FaultConfig&)> fault;
@@ -635,7 +734,8 @@ TEST_F(CliSimTest, DegradedMeasurementsAreFlaggedWithoutChangingTheExitStatus) {
     }
 }
 
-TEST_F(CliSimTest, AProbeDetachedDuringAStreamIsFlaggedAndTheStreamGoesOn) {
+TEST_F(CliSimTest, AProbeDetachedDuringAStreamIsFlaggedAndTheStreamGoesOn)
+{
     Meter m = plug("1-3");
     const std::string file = path("detached.csv");
     std::thread detacher([&] {
@@ -647,7 +747,9 @@ TEST_F(CliSimTest, AProbeDetachedDuringAStreamIsFlaggedAndTheStreamGoesOn) {
     CliRun r = run({"stream", "-o", file});
     detacher.join();
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "tessivar: warning: the probe of meter 50331648 was detached: readings are not measurements "
-                     "of light.\n");
+    EXPECT_EQ(
+        r.err,
+        "tessivar: warning: the probe of meter 50331648 was detached: readings are not measurements "
+        "of light.\n");
     EXPECT_GT(lines(readFile(file)).size(), 300u) << "the stream went on";
 }

@@ -22,7 +22,8 @@ namespace {
 class LibraryLikeSource : public SampleSource {
 public:
     explicit LibraryLikeSource(int perMillisecond, int64_t limit = INT64_MAX)
-        : rate_(perMillisecond), limit_(limit) {
+        : rate_(perMillisecond), limit_(limit)
+    {
         producer_ = std::thread([this] {
             while (!quit_.load()) {
                 {
@@ -39,11 +40,13 @@ public:
             }
         });
     }
-    ~LibraryLikeSource() override {
+    ~LibraryLikeSource() override
+    {
         quit_.store(true);
         producer_.join();
     }
-    int fetch(Sample* out, int capacity) override {
+    int fetch(Sample* out, int capacity) override
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         int n = 0;
         while (n < capacity && !queue_.empty()) {
@@ -53,7 +56,8 @@ public:
         return n;
     }
     LinkState checkLink() override { return LinkState::Alive; }
-    uint64_t dropped() {
+    uint64_t dropped()
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         return dropped_;
     }
@@ -80,15 +84,19 @@ public:
     std::atomic<int> linkChecks{0};
     std::atomic<int> handedOut{0};
 
-    int fetch(Sample* out, int capacity) override {
+    int fetch(Sample* out, int capacity) override
+    {
         const int left = total - handedOut.load();
-        if (left <= 0) return failWith;
+        if (left <= 0)
+            return failWith;
         const int n = std::min({left, chunk, capacity});
-        for (int i = 0; i < n; ++i) out[i] = Sample{handedOut.load() + i, 1.0};
+        for (int i = 0; i < n; ++i)
+            out[i] = Sample{handedOut.load() + i, 1.0};
         handedOut += n;
         return n;
     }
-    LinkState checkLink() override {
+    LinkState checkLink() override
+    {
         ++linkChecks;
         return linkAnswer;
     }
@@ -100,28 +108,36 @@ public:
     std::chrono::milliseconds delayPerWrite{0};
     int failAfterWrites = -1;
     int flushes = 0;
-    bool write(const Sample* s, size_t n) override {
-        if (failAfterWrites == 0) return false;
-        if (failAfterWrites > 0) --failAfterWrites;
+    bool write(const Sample* s, size_t n) override
+    {
+        if (failAfterWrites == 0)
+            return false;
+        if (failAfterWrites > 0)
+            --failAfterWrites;
         rows.insert(rows.end(), s, s + n);
-        if (delayPerWrite.count() > 0) std::this_thread::sleep_for(delayPerWrite);
+        if (delayPerWrite.count() > 0)
+            std::this_thread::sleep_for(delayPerWrite);
         return true;
     }
-    bool flush() override {
+    bool flush() override
+    {
         ++flushes;
         return true;
     }
 };
 
-bool consecutive(const std::vector<Sample>& rows, int64_t first = 0) {
+bool consecutive(const std::vector<Sample>& rows, int64_t first = 0)
+{
     for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].timeMs != first + static_cast<int64_t>(i)) return false;
+        if (rows[i].timeMs != first + static_cast<int64_t>(i))
+            return false;
     return true;
 }
 
 }  // namespace
 
-TEST(SampleQueue, KeepsOrderAndRefusesBeyondItsBudget) {
+TEST(SampleQueue, KeepsOrderAndRefusesBeyondItsBudget)
+{
     SampleQueue q(5);
     EXPECT_TRUE(q.push({{1, 0}, {2, 0}}));
     EXPECT_TRUE(q.push({{3, 0}, {4, 0}}));
@@ -131,13 +147,16 @@ TEST(SampleQueue, KeepsOrderAndRefusesBeyondItsBudget) {
     std::vector<Sample> c{{99, 0}};
     ASSERT_TRUE(q.pop(c, 0ms));
     ASSERT_EQ(c.size(), 4u) << "everything queued, replacing the old content";
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(c[i].timeMs, i + 1);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(c[i].timeMs, i + 1);
     EXPECT_EQ(q.queuedRecords(), 0u);
     EXPECT_FALSE(q.pop(c, 1ms));
-    EXPECT_TRUE(q.push({{7, 0}, {8, 0}, {9, 0}, {10, 0}, {11, 0}})) << "the whole budget is free again";
+    EXPECT_TRUE(q.push({{7, 0}, {8, 0}, {9, 0}, {10, 0}, {11, 0}}))
+        << "the whole budget is free again";
 }
 
-TEST(SampleQueue, CloseWakesTheConsumerAndLeavesQueuedChunks) {
+TEST(SampleQueue, CloseWakesTheConsumerAndLeavesQueuedChunks)
+{
     SampleQueue q(100);
     q.push({{1, 0}});
     std::thread closer([&] {
@@ -154,7 +173,8 @@ TEST(SampleQueue, CloseWakesTheConsumerAndLeavesQueuedChunks) {
     EXPECT_FALSE(q.push({{2, 0}}));
 }
 
-TEST(StreamEngine, NothingLostBetweenABoundedLibraryQueueAndASlowWriter) {
+TEST(StreamEngine, NothingLostBetweenABoundedLibraryQueueAndASlowWriter)
+{
     // 20 records per ms fill the library's 401 in about 20 ms; the writer stalls for
     // 60 ms per chunk. Only a poller that never waits for the writer keeps up.
     LibraryLikeSource source(20, 12000);
@@ -174,7 +194,8 @@ TEST(StreamEngine, NothingLostBetweenABoundedLibraryQueueAndASlowWriter) {
     EXPECT_GE(sink.flushes, 1);
 }
 
-TEST(StreamEngine, CountLimitIsExactEvenInsideAChunk) {
+TEST(StreamEngine, CountLimitIsExactEvenInsideAChunk)
+{
     ScriptedSource source;
     source.total = 1000;
     source.chunk = 401;
@@ -188,7 +209,8 @@ TEST(StreamEngine, CountLimitIsExactEvenInsideAChunk) {
     EXPECT_TRUE(consecutive(sink.rows));
 }
 
-TEST(StreamEngine, DurationEndsTheStreamAndKeepsWhatWasFetched) {
+TEST(StreamEngine, DurationEndsTheStreamAndKeepsWhatWasFetched)
+{
     LibraryLikeSource source(1);
     RecordingSink sink;
     StreamConfig config;
@@ -205,7 +227,8 @@ TEST(StreamEngine, DurationEndsTheStreamAndKeepsWhatWasFetched) {
     EXPECT_TRUE(consecutive(sink.rows));
 }
 
-TEST(StreamEngine, StopFlagEndsCleanlyAndWritesEverythingFetched) {
+TEST(StreamEngine, StopFlagEndsCleanlyAndWritesEverythingFetched)
+{
     ScriptedSource source;
     source.total = 5000;
     source.chunk = 50;
@@ -225,7 +248,8 @@ TEST(StreamEngine, StopFlagEndsCleanlyAndWritesEverythingFetched) {
     EXPECT_TRUE(consecutive(sink.rows));
 }
 
-TEST(StreamEngine, SilenceLeadsToALinkCheckAndALostLinkEndsTheStream) {
+TEST(StreamEngine, SilenceLeadsToALinkCheckAndALostLinkEndsTheStream)
+{
     ScriptedSource source;
     source.total = 30;
     source.linkAnswer = LinkState::NotAnswering;
@@ -240,7 +264,8 @@ TEST(StreamEngine, SilenceLeadsToALinkCheckAndALostLinkEndsTheStream) {
     EXPECT_EQ(source.linkChecks.load(), 1);
 }
 
-TEST(StreamEngine, SourceAndWriteFailuresAreReportedWithoutHanging) {
+TEST(StreamEngine, SourceAndWriteFailuresAreReportedWithoutHanging)
+{
     {
         ScriptedSource source;
         source.total = 20;
@@ -262,7 +287,8 @@ TEST(StreamEngine, SourceAndWriteFailuresAreReportedWithoutHanging) {
     }
 }
 
-TEST(StreamEngine, AWriterTooFarBehindIsReportedAsLoss) {
+TEST(StreamEngine, AWriterTooFarBehindIsReportedAsLoss)
+{
     LibraryLikeSource source(20);
     RecordingSink sink;
     sink.delayPerWrite = 200ms;
@@ -277,12 +303,14 @@ TEST(StreamEngine, AWriterTooFarBehindIsReportedAsLoss) {
 
 // A probe detached while records keep flowing: flagged once (and its return once), the
 // stream goes on to its end.
-TEST(StreamEngine, AProbeDetachedWhileRecordsFlowIsFlaggedAndTheStreamGoesOn) {
+TEST(StreamEngine, AProbeDetachedWhileRecordsFlowIsFlaggedAndTheStreamGoesOn)
+{
     class DetachingSource : public LibraryLikeSource {
     public:
         DetachingSource() : LibraryLikeSource(1) {}
         std::atomic<int> checks{0};
-        LinkState checkLink() override {
+        LinkState checkLink() override
+        {
             const int n = ++checks;
             return n >= 3 && n <= 5 ? LinkState::ProbeDetached : LinkState::Alive;
         }
@@ -293,7 +321,8 @@ TEST(StreamEngine, AProbeDetachedWhileRecordsFlowIsFlaggedAndTheStreamGoesOn) {
     config.probeCheckInterval = 50ms;
     std::atomic<bool> stop{false};
     std::vector<bool> flags;
-    const StreamOutcome o = runStream(source, sink, config, stop, {}, [&](bool detached) { flags.push_back(detached); });
+    const StreamOutcome o = runStream(source, sink, config, stop, {},
+                                      [&](bool detached) { flags.push_back(detached); });
     EXPECT_EQ(o.end, StreamEnd::DurationElapsed);
     EXPECT_GT(source.checks.load(), 5);
     EXPECT_EQ(flags, (std::vector<bool>{true, false})) << "detached once, attached again once";

@@ -16,12 +16,14 @@ public:
     explicit ScratchDir(const std::string &prefix)
     {
         std::string tmpl = "/tmp/" + prefix + ".XXXXXX";
-        if (mkdtemp(tmpl.data())) path_ = tmpl;
+        if (mkdtemp(tmpl.data()))
+            path_ = tmpl;
     }
     ~ScratchDir()
     {
         std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
     }
     ScratchDir(const ScratchDir &) = delete;
     ScratchDir &operator=(const ScratchDir &) = delete;
@@ -47,7 +49,8 @@ inline std::vector<std::string> lines(const std::string &text)
 {
     std::vector<std::string> out;
     std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
     return out;
 }
 
@@ -57,7 +60,9 @@ inline std::vector<std::string> split(const std::string &line, char sep)
     std::vector<std::string> cells;
     std::string cell;
     std::istringstream in(line);
-    while (std::getline(in, cell, sep)) cells.push_back(cell);
-    if (!line.empty() && line.back() == sep) cells.push_back("");
+    while (std::getline(in, cell, sep))
+        cells.push_back(cell);
+    if (!line.empty() && line.back() == sep)
+        cells.push_back("");
     return cells;
 }

@@ -10,7 +10,8 @@
 
 using namespace tessivar::cli;
 
-TEST(UsbPorts, PathsAndIdsFollowTheLibrarysRule) {
+TEST(UsbPorts, PathsAndIdsFollowTheLibrarysRule)
+{
     auto p = parsePortPath("1-1.2");
     ASSERT_TRUE(p.has_value());
     EXPECT_EQ(p->bus, 1);
@@ -22,14 +23,17 @@ TEST(UsbPorts, PathsAndIdsFollowTheLibrarysRule) {
     EXPECT_EQ(portsOfId((1 << 24) + (2 << 16)), (std::vector<int>{1, 2}));
     EXPECT_EQ(portsOfId(3 << 24), (std::vector<int>{3}));
     EXPECT_TRUE(portsOfId(0).empty());
-    for (const char* bad : {"1", "1-", "-1", "1-0", "1-256", "a-1", "1-1..2", "1-1.2x", "S110260101"})
+    for (const char* bad :
+         {"1", "1-", "-1", "1-0", "1-256", "a-1", "1-1..2", "1-1.2x", "S110260101"})
         EXPECT_FALSE(parsePortPath(bad).has_value()) << bad;
 }
 
-TEST(UsbPorts, AMeterIsFoundInSysfsByItsId) {
+TEST(UsbPorts, AMeterIsFoundInSysfsByItsId)
+{
     ScratchDir dir("tessivar-sysfs");
     ASSERT_TRUE(dir.ok());
-    auto device = [&](const std::string& name, const std::string& vid, const std::string& pid, int dev) {
+    auto device = [&](const std::string& name, const std::string& vid, const std::string& pid,
+                      int dev) {
         const std::filesystem::path d = dir.path() + "/" + name;
         std::filesystem::create_directories(d);
         std::ofstream(d / "idVendor") << vid << "\n";
@@ -38,8 +42,8 @@ TEST(UsbPorts, AMeterIsFoundInSysfsByItsId) {
         std::ofstream(d / "devnum") << dev << "\n";
     };
     device("usb2", "1d6b", "0002", 1);
-    device("2-1", "05e3", "0608", 2);      // a hub
-    device("2-1.4", "4306", "5741", 7);    // the meter
+    device("2-1", "05e3", "0608", 2);        // a hub
+    device("2-1.4", "4306", "5741", 7);      // the meter
     device("2-1.4:1.0", "4306", "5741", 7);  // its interface: not a port path
     const UsbLocation where = locateMeter((1 << 24) + (4 << 16), dir.path());
     EXPECT_EQ(where.portPath, "2-1.4");

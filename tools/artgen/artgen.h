@@ -36,24 +36,24 @@ inline const QColor kInkAccent(213, 56, 55);
 inline const char kPlateSvg[] = "plate.svg";
 
 struct Entry {
-  QString target;     // e.g. "image/logo.png"
-  QSize size;         // output size at 1x
-  QString ink;        // "" keeps the sources' colours, otherwise "#rrggbb"
-  QStringList layers; // SVG file names, drawn in order
-  QString aliasOf;    // non-empty: another name for that target, no file of its own
-  int line = 0;       // manifest line, for messages
+    QString target;      // e.g. "image/logo.png"
+    QSize size;          // output size at 1x
+    QString ink;         // "" keeps the sources' colours, otherwise "#rrggbb"
+    QStringList layers;  // SVG file names, drawn in order
+    QString aliasOf;     // non-empty: another name for that target, no file of its own
+    int line = 0;        // manifest line, for messages
 
-  bool isAlias() const { return !aliasOf.isEmpty(); }
-  QString prefix() const;  // "/image"
-  QString fileName() const; // "logo.png"
-  QString resourcePath() const { return ":" + prefix() + "/" + fileName(); }
+    bool isAlias() const { return !aliasOf.isEmpty(); }
+    QString prefix() const;    // "/image"
+    QString fileName() const;  // "logo.png"
+    QString resourcePath() const { return ":" + prefix() + "/" + fileName(); }
 };
 
 struct Manifest {
-  QList<Entry> entries;
-  const Entry* find(const QString& target) const;
-  // The entry that owns the file of `e` (itself unless it is an alias).
-  const Entry* fileOwner(const Entry& e) const;
+    QList<Entry> entries;
+    const Entry* find(const QString& target) const;
+    // The entry that owns the file of `e` (itself unless it is an alias).
+    const Entry* fileOwner(const Entry& e) const;
 };
 
 // Parses the manifest text. On failure returns false and sets *error to

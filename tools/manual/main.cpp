@@ -4,10 +4,12 @@
 // Usage: quorvex-manual <output.pdf> <chapter.md>...
 // Chapters follow each other in the order given, each starting on a new page; images are
 // looked up relative to their chapter and scaled down to fit the page.
+#include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTextBlock>
@@ -16,8 +18,6 @@
 #include <QTextFragment>
 #include <QTextImageFormat>
 #include <QUrl>
-#include <QAbstractTextDocumentLayout>
-#include <QImageReader>
 #include <QVector>
 
 #include <cstdio>
@@ -82,8 +82,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (!QFontDatabase().families().contains(QLatin1String(kFontFamily))) {
-        std::fprintf(stderr, "quorvex-manual: the CJK font \"%s\" is not installed "
-                             "(Debian package fonts-wqy-microhei)\n", kFontFamily);
+        std::fprintf(stderr,
+                     "quorvex-manual: the CJK font \"%s\" is not installed "
+                     "(Debian package fonts-wqy-microhei)\n",
+                     kFontFamily);
         return 1;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

@@ -36,25 +36,31 @@ bool ConnectAll(Context &c)
 
 void AddDeviceSteps(std::vector<Step> &steps)
 {
-    steps.push_back({"01-device-page-scanned", [](Context &c) {
-        // The first scan runs 100 ms after start; wait for its entries.
-        if (!WaitUntil([&] { return Page(c)->Entries().size() >= 2; }, 30000))
-            return false;
-        int ids[8];
-        const int n = DevManage::Instance()->GetDevIds(ids, 8);
-        c.ids.assign(ids, ids + n);
-        return true;
-    }, {}});
-    steps.push_back({"02-device-page-connected", [](Context &c) {
-        if (!ConnectAll(c))
-            return false;
-        c.window->ShowDevWin();
-        return true;
-    }, {}});
-    steps.push_back({"03-help-page", [](Context &c) {
-        c.window->findChild<QPushButton *>(QStringLiteral("pbHelp"))->click();
-        return true;
-    }, {}});
+    steps.push_back({"01-device-page-scanned",
+                     [](Context &c) {
+                         // The first scan runs 100 ms after start; wait for its entries.
+                         if (!WaitUntil([&] { return Page(c)->Entries().size() >= 2; }, 30000))
+                             return false;
+                         int ids[8];
+                         const int n = DevManage::Instance()->GetDevIds(ids, 8);
+                         c.ids.assign(ids, ids + n);
+                         return true;
+                     },
+                     {}});
+    steps.push_back({"02-device-page-connected",
+                     [](Context &c) {
+                         if (!ConnectAll(c))
+                             return false;
+                         c.window->ShowDevWin();
+                         return true;
+                     },
+                     {}});
+    steps.push_back({"03-help-page",
+                     [](Context &c) {
+                         c.window->findChild<QPushButton *>(QStringLiteral("pbHelp"))->click();
+                         return true;
+                     },
+                     {}});
 }
 
 }  // namespace tour

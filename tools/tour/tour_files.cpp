@@ -25,32 +25,43 @@ QString RecordingDir()
 
 void AddFileSteps(std::vector<Step> &steps)
 {
-    steps.push_back({"40-recorder-running", [](Context &c) {
-        if (DevManage::Instance()->GetSelDev() < 0)
-            return false;
-        QDir(RecordingDir()).removeRecursively();
-        QDir().mkpath(RecordingDir());
-        c.window->findChild<QPushButton *>(QStringLiteral("pbMear"))->click();
-        auto *page = Find<MeasureWidget>(c.window, "pageMeasure");
-        Find<QLineEdit>(page, "leDir")->setText(RecordingDir());
-        Find<QPushButton>(page, "pbSetRun")->click();
-        Settle(4000);  // forty samples on the plot
-        return Find<QPushButton>(page, "pbSetRun")->isChecked();
-    }, {}});
-    steps.push_back({"41-recorder-stopped", [](Context &c) {
-        auto *page = Find<MeasureWidget>(c.window, "pageMeasure");
-        Find<QPushButton>(page, "pbSetRun")->click();
-        return WaitUntil([&] { return !Find<QPushButton>(page, "pbSetRun")->isChecked(); }, 5000);
-    }, {}});
-    steps.push_back({"42-viewer", [](Context &c) {
-        const QString file = QDir(RecordingDir()).absoluteFilePath(QStringLiteral("sample.csv"));
-        if (!QFileInfo::exists(file))
-            return false;
-        c.window->findChild<QPushButton *>(QStringLiteral("pushButton_viewFile"))->click();
-        auto *page = Find<viewFileWidget>(c.window, "pageViewFile");
-        page->OpenFile(file);
-        return WaitUntil([&] { return Find<QWidget>(page, "widget_loading")->isHidden(); }, 10000);
-    }, {}});
+    steps.push_back({"40-recorder-running",
+                     [](Context &c) {
+                         if (DevManage::Instance()->GetSelDev() < 0)
+                             return false;
+                         QDir(RecordingDir()).removeRecursively();
+                         QDir().mkpath(RecordingDir());
+                         c.window->findChild<QPushButton *>(QStringLiteral("pbMear"))->click();
+                         auto *page = Find<MeasureWidget>(c.window, "pageMeasure");
+                         Find<QLineEdit>(page, "leDir")->setText(RecordingDir());
+                         Find<QPushButton>(page, "pbSetRun")->click();
+                         Settle(4000);  // forty samples on the plot
+                         return Find<QPushButton>(page, "pbSetRun")->isChecked();
+                     },
+                     {}});
+    steps.push_back({"41-recorder-stopped",
+                     [](Context &c) {
+                         auto *page = Find<MeasureWidget>(c.window, "pageMeasure");
+                         Find<QPushButton>(page, "pbSetRun")->click();
+                         return WaitUntil(
+                             [&] { return !Find<QPushButton>(page, "pbSetRun")->isChecked(); },
+                             5000);
+                     },
+                     {}});
+    steps.push_back(
+        {"42-viewer",
+         [](Context &c) {
+             const QString file =
+                 QDir(RecordingDir()).absoluteFilePath(QStringLiteral("sample.csv"));
+             if (!QFileInfo::exists(file))
+                 return false;
+             c.window->findChild<QPushButton *>(QStringLiteral("pushButton_viewFile"))->click();
+             auto *page = Find<viewFileWidget>(c.window, "pageViewFile");
+             page->OpenFile(file);
+             return WaitUntil([&] { return Find<QWidget>(page, "widget_loading")->isHidden(); },
+                              10000);
+         },
+         {}});
 }
 
 }  // namespace tour

@@ -27,68 +27,85 @@ bool ShowsAValue(QLabel *label)
 
 void AddMeasureSteps(std::vector<Step> &steps)
 {
-    steps.push_back({"20-measure-numeric", [](Context &c) {
-        c.window->ShowDataWin();
-        DataWidget *page = Page(c);
-        page->ShowNumWin();
-        auto *data = Find<QLabel>(page->NumView(), "lbData");
-        return WaitUntil([&] { return ShowsAValue(data); }, 10000);
-    }, {}});
-    steps.push_back({"21-measure-settings", [](Context &c) {
-        DataWidget *page = Page(c);
-        Find<QSpinBox>(page, "sbWaveLen")->setValue(1310);
-        Find<QSpinBox>(page, "sbAve")->setValue(10);
-        Settle(500);
-        return true;
-    }, [](Context &c) -> QWidget * { return Find<QWidget>(Page(c), "wgSetting"); }});
-    steps.push_back({"22-measure-pointer", [](Context &c) {
-        Find<QPushButton>(Page(c), "pbPointer")->click();
-        Settle(800);
-        return true;
-    }, {}});
-    steps.push_back({"23-measure-pointer-relative", [](Context &c) {
-        PointerData *pointer = Page(c)->PointerView();
-        Find<QPushButton>(pointer, "pbRela")->click();
-        Settle(1500);
-        return true;
-    }, {}});
-    steps.push_back({"24-measure-statistics", [](Context &c) {
-        DataWidget *page = Page(c);
-        Find<QPushButton>(page->PointerView(), "pbRela")->click();  // relative mode off again
-        Find<QSpinBox>(page, "sbAve")->setValue(1);
-        Find<QPushButton>(page, "pbStatistic")->click();
-        QWidget *stat = Find<QWidget>(page, "widget_statisticData");
-        Find<QPushButton>(stat, "pbRunStop")->click();
-        auto *elapsed = Find<QLabel>(stat, "lbTimeVal");
-        // A step in the middle of the run (0.5 dB attenuation compensation), so that the
-        // histogram and the curve have something to show.
-        if (!WaitUntil([&] { return elapsed->text() == "00:00:02"; }, 20000))
-            return false;
-        Find<QDoubleSpinBox>(page, "dsbAttenComp")->setValue(0.5);
-        return WaitUntil([&] { return elapsed->text() == "00:00:04"; }, 20000);
-    }, {}});
-    steps.push_back({"25-measure-run-settings", [](Context &c) {
-        DataWidget *page = Page(c);
-        page->ShowSettingWin();
-        Settle(300);
-        return page->SettingPopup()->isVisible();
-    }, [](Context &c) -> QWidget * { return Page(c)->SettingPopup(); }});
-    steps.push_back({"26-measure-curve", [](Context &c) {
-        DataWidget *page = Page(c);
-        page->SettingPopup()->Cancel();
-        Find<QPushButton>(page, "pbCurve")->click();
-        Settle(1500);
-        return true;
-    }, {}});
-    steps.push_back({"27-measure-numeric-after-run", [](Context &c) {
-        // Leave the page as it was: run stopped, numeric view.
-        DataWidget *page = Page(c);
-        QWidget *curve = Find<QWidget>(page, "widget_curveData");
-        Find<QPushButton>(curve, "pbRunStop")->click();
-        Find<QDoubleSpinBox>(page, "dsbAttenComp")->setValue(0);
-        page->ShowNumWin();
-        return !page->StatisticsRunning();
-    }, {}});
+    steps.push_back({"20-measure-numeric",
+                     [](Context &c) {
+                         c.window->ShowDataWin();
+                         DataWidget *page = Page(c);
+                         page->ShowNumWin();
+                         auto *data = Find<QLabel>(page->NumView(), "lbData");
+                         return WaitUntil([&] { return ShowsAValue(data); }, 10000);
+                     },
+                     {}});
+    steps.push_back({"21-measure-settings",
+                     [](Context &c) {
+                         DataWidget *page = Page(c);
+                         Find<QSpinBox>(page, "sbWaveLen")->setValue(1310);
+                         Find<QSpinBox>(page, "sbAve")->setValue(10);
+                         Settle(500);
+                         return true;
+                     },
+                     [](Context &c) -> QWidget * { return Find<QWidget>(Page(c), "wgSetting"); }});
+    steps.push_back({"22-measure-pointer",
+                     [](Context &c) {
+                         Find<QPushButton>(Page(c), "pbPointer")->click();
+                         Settle(800);
+                         return true;
+                     },
+                     {}});
+    steps.push_back({"23-measure-pointer-relative",
+                     [](Context &c) {
+                         PointerData *pointer = Page(c)->PointerView();
+                         Find<QPushButton>(pointer, "pbRela")->click();
+                         Settle(1500);
+                         return true;
+                     },
+                     {}});
+    steps.push_back(
+        {"24-measure-statistics",
+         [](Context &c) {
+             DataWidget *page = Page(c);
+             Find<QPushButton>(page->PointerView(), "pbRela")->click();  // relative mode off again
+             Find<QSpinBox>(page, "sbAve")->setValue(1);
+             Find<QPushButton>(page, "pbStatistic")->click();
+             QWidget *stat = Find<QWidget>(page, "widget_statisticData");
+             Find<QPushButton>(stat, "pbRunStop")->click();
+             auto *elapsed = Find<QLabel>(stat, "lbTimeVal");
+             // A step in the middle of the run (0.5 dB attenuation compensation), so that the
+             // histogram and the curve have something to show.
+             if (!WaitUntil([&] { return elapsed->text() == "00:00:02"; }, 20000))
+                 return false;
+             Find<QDoubleSpinBox>(page, "dsbAttenComp")->setValue(0.5);
+             return WaitUntil([&] { return elapsed->text() == "00:00:04"; }, 20000);
+         },
+         {}});
+    steps.push_back({"25-measure-run-settings",
+                     [](Context &c) {
+                         DataWidget *page = Page(c);
+                         page->ShowSettingWin();
+                         Settle(300);
+                         return page->SettingPopup()->isVisible();
+                     },
+                     [](Context &c) -> QWidget * { return Page(c)->SettingPopup(); }});
+    steps.push_back({"26-measure-curve",
+                     [](Context &c) {
+                         DataWidget *page = Page(c);
+                         page->SettingPopup()->Cancel();
+                         Find<QPushButton>(page, "pbCurve")->click();
+                         Settle(1500);
+                         return true;
+                     },
+                     {}});
+    steps.push_back({"27-measure-numeric-after-run",
+                     [](Context &c) {
+                         // Leave the page as it was: run stopped, numeric view.
+                         DataWidget *page = Page(c);
+                         QWidget *curve = Find<QWidget>(page, "widget_curveData");
+                         Find<QPushButton>(curve, "pbRunStop")->click();
+                         Find<QDoubleSpinBox>(page, "dsbAttenComp")->setValue(0);
+                         page->ShowNumWin();
+                         return !page->StatisticsRunning();
+                     },
+                     {}});
 }
 
 }  // namespace tour

@@ -13,8 +13,8 @@ namespace datafile {
 namespace {
 
 const char kTitle[] = "Data File";
-const char kSeparator[] = "+++++++++++++++++++++++++++++++++++++++";   // 39
-const char kBeginMarker[] = "++++++++++++++++++begin++++++++++++++++"; // 18 + begin + 16
+const char kSeparator[] = "+++++++++++++++++++++++++++++++++++++++";    // 39
+const char kBeginMarker[] = "++++++++++++++++++begin++++++++++++++++";  // 18 + begin + 16
 
 void KeyLine(QString *out, const QString &key, const QString &value)
 {
@@ -46,7 +46,8 @@ QString Header(Variant variant, const HeaderInfo &info)
         KeyLine(&out, QStringLiteral("波长:"), QString::number(info.waveLen, 'g', 6));
         KeyLine(&out, QStringLiteral("平均次数:"), QString::number(info.average));
     }
-    if (rec) KeyLine(&out, QStringLiteral("起始时间:"), QString::number(info.startSeconds));
+    if (rec)
+        KeyLine(&out, QStringLiteral("起始时间:"), QString::number(info.startSeconds));
     if (curve || hist) {
         KeyLine(&out, QStringLiteral("统计时间:"), info.elapsedText);
         KeyLine(&out, QStringLiteral("样本数量:"), info.countText);
@@ -93,14 +94,16 @@ QString CurveFile(const HeaderInfo &info, const QVector<double> &values)
 {
     QString out = Header(Variant::Curve, info);
     out.reserve(out.size() + values.size() * 20);
-    for (int i = 0; i < values.size(); ++i) out += CurveRow(i, values[i]);
+    for (int i = 0; i < values.size(); ++i)
+        out += CurveRow(i, values[i]);
     return out;
 }
 
 QString HistogramFile(const HeaderInfo &info, const QVector<double> &bins)
 {
     QString out = Header(Variant::Histogram, info);
-    for (int i = 0; i + 2 < bins.size(); i += 3) out += HistogramRow(bins[i], bins[i + 1], bins[i + 2]);
+    for (int i = 0; i + 2 < bins.size(); i += 3)
+        out += HistogramRow(bins[i], bins[i + 1], bins[i + 2]);
     return out;
 }
 
@@ -110,17 +113,20 @@ bool WriteWholeFile(const QString &path, const QString &text, QString *error)
     // A file in a folder that allows no new entries is still written, in place.
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
+        if (error)
+            *error = file.errorString();
         return false;
     }
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size()) {
-        if (error) *error = file.errorString();
+        if (error)
+            *error = file.errorString();
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        if (error) *error = file.errorString();
+        if (error)
+            *error = file.errorString();
         return false;
     }
     return true;
@@ -130,7 +136,10 @@ bool WriteWholeFile(const QString &path, const QString &text, QString *error)
 
 namespace {
 
-bool IsAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsAsciiSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 double Sanitise(double v, bool ok) { return ok && std::isfinite(v) ? v : 0.0; }
 
@@ -159,8 +168,10 @@ double FieldToDouble(const char *begin, const char *end)
 {
     const char *b = begin;
     const char *e = end;
-    while (b < e && IsAsciiSpace(*b)) ++b;
-    while (e > b && IsAsciiSpace(e[-1])) --e;
+    while (b < e && IsAsciiSpace(*b))
+        ++b;
+    while (e > b && IsAsciiSpace(e[-1]))
+        --e;
     // The common case (what the writers produce) without a QString: plain digits, sign,
     // point and exponent. Anything else goes through QString::toDouble itself.
     bool plain = b < e;
@@ -168,10 +179,13 @@ double FieldToDouble(const char *begin, const char *end)
         const char c = *p;
         plain = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
     }
-    if (!plain) return SlowToDouble(begin, end);
+    if (!plain)
+        return SlowToDouble(begin, end);
     const char *s = b;
-    if (*s == '+') ++s;
-    if (s == e || *s == '+' || (s != b && *s == '-')) return 0.0;  // "++1", "+-1"
+    if (*s == '+')
+        ++s;
+    if (s == e || *s == '+' || (s != b && *s == '-'))
+        return 0.0;  // "++1", "+-1"
 
     double v = 0.0;
     const auto r = std::from_chars(s, e, v, std::chars_format::general);
@@ -213,18 +227,25 @@ private:
             const int open = line.indexOf(QLatin1Char('('));
             const int close = line.indexOf(QLatin1Char(')'));
             // Only a well-formed "(...)" gives a unit; otherwise the earlier one stays.
-            if (open >= 0 && close > open) out.header.unit = line.mid(open + 1, close - open - 1);
+            if (open >= 0 && close > open)
+                out.header.unit = line.mid(open + 1, close - open - 1);
         } else {
             const QStringList f = line.split(QLatin1Char(','), Qt::SkipEmptyParts);
             if (f.size() >= 2) {
                 const QString &k = f[0];
                 const QString &v = f[1];
-                if (k.contains(QStringLiteral("表头型号"))) out.header.meterModel = v;
-                if (k.contains(QStringLiteral("表头序列号"))) out.header.meterSerial = v;
-                if (k.contains(QStringLiteral("探头型号"))) out.header.probeModel = v;
-                if (k.contains(QStringLiteral("探头序列号"))) out.header.probeSerial = v;
-                if (k.contains(QStringLiteral("波长"))) out.header.waveLength = v;
-                if (k.contains(QStringLiteral("平均次数"))) out.header.averageCount = v;
+                if (k.contains(QStringLiteral("表头型号")))
+                    out.header.meterModel = v;
+                if (k.contains(QStringLiteral("表头序列号")))
+                    out.header.meterSerial = v;
+                if (k.contains(QStringLiteral("探头型号")))
+                    out.header.probeModel = v;
+                if (k.contains(QStringLiteral("探头序列号")))
+                    out.header.probeSerial = v;
+                if (k.contains(QStringLiteral("波长")))
+                    out.header.waveLength = v;
+                if (k.contains(QStringLiteral("平均次数")))
+                    out.header.averageCount = v;
                 if (k.contains(QStringLiteral("起始时间"))) {
                     bool ok = false;
                     const double d = std::trunc(v.toDouble(&ok));
@@ -246,7 +267,8 @@ private:
         const char *p = b;
         while (p <= e && n < 2) {
             const char *q = static_cast<const char *>(std::memchr(p, ',', size_t(e - p)));
-            if (!q) q = e;
+            if (!q)
+                q = e;
             if (q > p) {
                 f[n][0] = p;
                 f[n][1] = q;
@@ -254,11 +276,13 @@ private:
             }
             p = q + 1;
         }
-        if (n < 2) return;
+        if (n < 2)
+            return;
         const double number = FieldToDouble(f[0][0], f[0][1]);
         const double value = FieldToDouble(f[1][0], f[1][1]);
         const double key = double(start_) + number * 0.1;
-        if (row_) row_(key, value);
+        if (row_)
+            row_(key, value);
         ++out.rows;
     }
 
@@ -281,7 +305,8 @@ public:
         const char *end = data + size;
         if (first_ && size > 0) {
             first_ = false;
-            if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
+            if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
+                p += 3;
         }
         while (p < end) {
             const char *nl = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
@@ -293,11 +318,14 @@ public:
                 skipping_ = false;
                 ++reader_->out.skippedLines;
             } else if (carry_.isEmpty()) {
-                if (nl - p > kMaxLineBytes) ++reader_->out.skippedLines;
-                else Emit(p, nl);
+                if (nl - p > kMaxLineBytes)
+                    ++reader_->out.skippedLines;
+                else
+                    Emit(p, nl);
             } else {
                 Keep(p, nl);
-                if (!skipping_) Emit(carry_.constData(), carry_.constData() + carry_.size());
+                if (!skipping_)
+                    Emit(carry_.constData(), carry_.constData() + carry_.size());
                 else {
                     skipping_ = false;
                     ++reader_->out.skippedLines;
@@ -328,7 +356,8 @@ private:
     {
         for (int k = 1; k <= 3 && e - k >= b; ++k) {
             const auto c = static_cast<unsigned char>(e[-k]);
-            if (c >= 0x80 && c < 0xC0) continue;  // continuation byte: look further back
+            if (c >= 0x80 && c < 0xC0)
+                continue;  // continuation byte: look further back
             const int need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
             return (c >= 0xC2 && c <= 0xF4 && need > k) ? k : 0;  // C0, C1, F5.. never start one
         }
@@ -337,13 +366,15 @@ private:
 
     void Emit(const char *b, const char *e)
     {
-        if (e > b && e[-1] == '\r') --e;
+        if (e > b && e[-1] == '\r')
+            --e;
         reader_->Line(b, e);
     }
 
     void Keep(const char *b, const char *e)
     {
-        if (skipping_) return;
+        if (skipping_)
+            return;
         if (carry_.size() + (e - b) > kMaxLineBytes) {
             skipping_ = true;
             carry_.clear();
@@ -397,12 +428,14 @@ ReadOutcome ReadDataFile(const QString &path, qint64 previousStart, const RowFn 
             reader.out.error = file.errorString();
             return reader.out;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         splitter.Feed(buffer.constData(), n);
         done += n;
     }
     splitter.Finish();
-    if (progress) progress(done, total);
+    if (progress)
+        progress(done, total);
     return reader.out;
 }
 

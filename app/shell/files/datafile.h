@@ -85,7 +85,7 @@ struct ReadHeader {
     std::optional<QString> meterModel, meterSerial, probeModel, probeSerial;
     std::optional<QString> waveLength, averageCount;  // as text
     std::optional<qint64> startSeconds;
-    std::optional<QString> unit;                      // from the "功率值(...)" column header
+    std::optional<QString> unit;  // from the "功率值(...)" column header
 };
 
 // Receives the data rows in file order. key = start seconds + number × 0.1.
@@ -98,9 +98,9 @@ enum class ReadStatus { Ok, CannotOpen, Cancelled, ReadError };
 struct ReadOutcome {
     ReadStatus status = ReadStatus::Ok;
     ReadHeader header;
-    qint64 rows = 0;           // rows handed to the row function
-    qint64 skippedLines = 0;   // lines longer than kMaxLineBytes
-    QString error;             // the system's words for CannotOpen / ReadError
+    qint64 rows = 0;          // rows handed to the row function
+    qint64 skippedLines = 0;  // lines longer than kMaxLineBytes
+    QString error;            // the system's words for CannotOpen / ReadError
 };
 
 // Reads `path`. `previousStart` is the start time used until the file gives its own (a

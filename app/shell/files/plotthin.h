@@ -18,16 +18,20 @@ void HalveEnvelope(Vector &points, int keepNewest = 0)
     for (int i = 0; i < thinEnd; i += 4) {
         int lo = i, hi = i;
         for (int j = i + 1; j < i + 4; ++j) {
-            if (points[j].value < points[lo].value) lo = j;
-            if (points[j].value > points[hi].value) hi = j;
+            if (points[j].value < points[lo].value)
+                lo = j;
+            if (points[j].value > points[hi].value)
+                hi = j;
         }
-        if (lo == hi) hi = i + 3;  // a flat group keeps its first and last point
+        if (lo == hi)
+            hi = i + 3;  // a flat group keeps its first and last point
         const auto a = points[std::min(lo, hi)];
         const auto b = points[std::max(lo, hi)];
         points[out++] = a;
         points[out++] = b;
     }
-    for (int i = thinEnd; i < n; ++i) points[out++] = points[i];
+    for (int i = thinEnd; i < n; ++i)
+        points[out++] = points[i];
     points.resize(out);
 }
 

@@ -10,7 +10,10 @@
 
 namespace recorder {
 
-QString TargetPath(const QString &dir, const QString &name) { return dir + QLatin1Char('/') + name; }
+QString TargetPath(const QString &dir, const QString &name)
+{
+    return dir + QLatin1Char('/') + name;
+}
 
 qint64 DurationMs(int days, int hours, int minutes, int seconds)
 {
@@ -25,32 +28,42 @@ bool NaturalLess(const QString &a, const QString &b)
     while (i < a.size() && j < b.size()) {
         if (a[i].isDigit() && b[j].isDigit()) {
             int ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit()) ++ei;
-            while (ej < b.size() && b[ej].isDigit()) ++ej;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
             int si = i, sj = j;  // skip leading zeros, then longer means larger
-            while (si < ei - 1 && a[si] == QLatin1Char('0')) ++si;
-            while (sj < ej - 1 && b[sj] == QLatin1Char('0')) ++sj;
-            if (ei - si != ej - sj) return ei - si < ej - sj;
+            while (si < ei - 1 && a[si] == QLatin1Char('0'))
+                ++si;
+            while (sj < ej - 1 && b[sj] == QLatin1Char('0'))
+                ++sj;
+            if (ei - si != ej - sj)
+                return ei - si < ej - sj;
             const int c = QStringRef(&a, si, ei - si).compare(QStringRef(&b, sj, ej - sj));
-            if (c != 0) return c < 0;
-            if (ei - i != ej - j) return ei - i < ej - j;  // fewer leading zeros first
+            if (c != 0)
+                return c < 0;
+            if (ei - i != ej - j)
+                return ei - i < ej - j;  // fewer leading zeros first
             i = ei;
             j = ej;
             continue;
         }
         const QChar ca = a[i].toLower(), cb = b[j].toLower();
-        if (ca != cb) return ca < cb;
+        if (ca != cb)
+            return ca < cb;
         ++i;
         ++j;
     }
-    if (a.size() - i != b.size() - j) return a.size() - i < b.size() - j;
+    if (a.size() - i != b.size() - j)
+        return a.size() - i < b.size() - j;
     return a < b;  // equal but for case: a fixed order
 }
 
 QString ChooseMultiFile(const QVector<CsvFile> &files)
 {
     for (int i = files.size() - 1; i >= 0; --i) {
-        if (files[i].size < kRolloverBytes) return files[i].name;
+        if (files[i].size < kRolloverBytes)
+            return files[i].name;
     }
     // Every listed file is full. The count names the next file; should that name be taken
     // (files were deleted or renamed), the next free number, never a full file again.
@@ -59,7 +72,8 @@ QString ChooseMultiFile(const QVector<CsvFile> &files)
         const bool taken = std::any_of(files.begin(), files.end(), [&](const CsvFile &f) {
             return f.name.compare(name, Qt::CaseInsensitive) == 0;
         });
-        if (!taken) return name;
+        if (!taken)
+            return name;
     }
 }
 
@@ -70,7 +84,8 @@ bool DiskSink::MakePath(const QString &dir) { return QDir().mkpath(dir); }
 std::optional<qint64> DiskSink::FileSize(const QString &path)
 {
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile()) return std::nullopt;
+    if (!info.exists() || !info.isFile())
+        return std::nullopt;
     return info.size();
 }
 
@@ -79,10 +94,11 @@ bool DiskSink::IsDir(const QString &path) { return QFileInfo(path).isDir(); }
 QVector<CsvFile> DiskSink::ListCsv(const QString &folder)
 {
     QVector<CsvFile> out;
-    const QFileInfoList list =
-        QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files | QDir::Hidden, QDir::NoSort);
+    const QFileInfoList list = QDir(folder).entryInfoList({QStringLiteral("*.csv")},
+                                                          QDir::Files | QDir::Hidden, QDir::NoSort);
     out.reserve(list.size());
-    for (const QFileInfo &fi : list) out.append({fi.fileName(), fi.size()});
+    for (const QFileInfo &fi : list)
+        out.append({fi.fileName(), fi.size()});
     std::sort(out.begin(), out.end(),
               [](const CsvFile &a, const CsvFile &b) { return NaturalLess(a.name, b.name); });
     return out;
@@ -93,20 +109,24 @@ bool DiskSink::Append(const QString &path, const QByteArray &bytes, QString *err
     QFile file(path);
     const bool existed = file.exists();
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
-        if (error) *error = file.errorString();
+        if (error)
+            *error = file.errorString();
         return false;
     }
     const qint64 before = file.size();
     const bool ok = file.write(bytes) == bytes.size() && file.flush();
     if (ok) {
         file.close();
-        if (file.error() == QFileDevice::NoError) return true;
+        if (file.error() == QFileDevice::NoError)
+            return true;
     }
-    if (error) *error = file.errorString();
+    if (error)
+        *error = file.errorString();
     // Take back a partial block so that a retry does not leave a broken or doubled row.
     file.resize(before);
     file.close();
-    if (!existed) QFile::remove(path);
+    if (!existed)
+        QFile::remove(path);
     return false;
 }
 
@@ -131,8 +151,10 @@ Sample Recorder::Tick(TickEnd *end)
     Sample s;
     s.key = double(source_.NowMs()) * 0.001;
     s.value = source_.LatestPowerNw();
-    if (end) *end = TickEnd::Running;
-    if (!running_) return s;
+    if (end)
+        *end = TickEnd::Running;
+    if (!running_)
+        return s;
     pending_.append(s.value);
     // Every kWriteEvery samples; after a failure the next try comes kWriteEvery samples
     // later, not on every tick.
@@ -144,7 +166,8 @@ Sample Recorder::Tick(TickEnd *end)
         WritePending();
         running_ = false;
     }
-    if (end) *end = why;
+    if (end)
+        *end = why;
     return s;
 }
 
@@ -163,17 +186,17 @@ TickEnd Recorder::CheckStop()
         if (settings_.mode == FileMode::Single) {
             stored = sink_.FileSize(target).value_or(0);
         } else if (sink_.IsDir(target)) {
-            for (const CsvFile &f : sink_.ListCsv(target)) stored += f.size;
+            for (const CsvFile &f : sink_.ListCsv(target))
+                stored += f.size;
         }
         return stored > settings_.storageBytes ? TickEnd::StorageReached : TickEnd::Running;
     }
     case StopCondition::Duration:
         return source_.SteadyMs() - startSteadyMs_ > settings_.durationMs ? TickEnd::DurationElapsed
-                                                                         : TickEnd::Running;
+                                                                          : TickEnd::Running;
     case StopCondition::SampleCount:
         return Samples() >= settings_.sampleCount ? TickEnd::CountReached : TickEnd::Running;
-    case StopCondition::Manual:
-        break;
+    case StopCondition::Manual: break;
     }
     return TickEnd::Running;
 }
@@ -181,7 +204,8 @@ TickEnd Recorder::CheckStop()
 bool Recorder::WritePending()
 {
     while (!pending_.isEmpty()) {
-        if (!WriteBlock()) return false;
+        if (!WriteBlock())
+            return false;
     }
     return true;
 }
@@ -202,7 +226,8 @@ bool Recorder::WriteBlock()
     }
     QString path;
     if (settings_.mode == FileMode::Single) {
-        if (!sink_.MakePath(dir)) return Fail(QCoreApplication::translate("recorder", "无法创建文件夹%1").arg(dir));
+        if (!sink_.MakePath(dir))
+            return Fail(QCoreApplication::translate("recorder", "无法创建文件夹%1").arg(dir));
         path = TargetPath(dir, name);
     } else {
         const QString folder = TargetPath(dir, name);
@@ -222,7 +247,8 @@ bool Recorder::WriteBlock()
         info.unit = QStringLiteral("nw");
         text += datafile::Header(datafile::Variant::Recording, info);
     }
-    for (int i = 0; i < n; ++i) text += datafile::RecordingRow(written_ + i, pending_[i]);
+    for (int i = 0; i < n; ++i)
+        text += datafile::RecordingRow(written_ + i, pending_[i]);
     QString error;
     if (!sink_.Append(path, text.toUtf8(), &error)) {
         return Fail(QCoreApplication::translate("recorder", "无法写入文件%1：%2").arg(path, error));

@@ -30,8 +30,8 @@ enum class StopCondition { Storage, Duration, SampleCount, Manual };
 
 struct Settings {
     FileMode mode = FileMode::Single;
-    QString dir;                 // the folder the user chose
-    QString name;                // file name (single) or folder name (multiple)
+    QString dir;   // the folder the user chose
+    QString name;  // file name (single) or folder name (multiple)
     StopCondition stop = StopCondition::Manual;
     qint64 storageBytes = 200LL * 1024 * 1024;
     qint64 durationMs = 30000;
@@ -62,9 +62,9 @@ QString ChooseMultiFile(const QVector<CsvFile> &files);
 class Source {
 public:
     virtual ~Source() = default;
-    virtual qint64 NowMs() = 0;              // wall clock, ms since the epoch (UTC)
-    virtual qint64 SteadyMs() = 0;           // monotonic, for the duration stop
-    virtual double LatestPowerNw() = 0;      // selected meter's newest power, whole nW; 0 without one
+    virtual qint64 NowMs() = 0;          // wall clock, ms since the epoch (UTC)
+    virtual qint64 SteadyMs() = 0;       // monotonic, for the duration stop
+    virtual double LatestPowerNw() = 0;  // selected meter's newest power, whole nW; 0 without one
     virtual datafile::HeaderInfo Identity() = 0;  // header lines of the selected meter
 };
 
@@ -139,8 +139,8 @@ private:
     bool running_ = false;
     qint64 startSeconds_ = 0;
     qint64 startSteadyMs_ = 0;
-    qint64 written_ = 0;         // sample number of pending_[0]
-    QVector<double> pending_;    // values not yet in a file
+    qint64 written_ = 0;       // sample number of pending_[0]
+    QVector<double> pending_;  // values not yet in a file
     bool failing_ = false;
     QString lastError_;
     QString lastPath_;

@@ -15,15 +15,15 @@
 namespace tessivar {
 
 struct Registry {
-  static constexpr int kMaxDevices = TESSIVAR_MAX_DEVICES;
+    static constexpr int kMaxDevices = TESSIVAR_MAX_DEVICES;
 
-  WriterPreferringLock lock;  // guards devices
-  std::map<int, std::unique_ptr<DevThread>> devices;
+    WriterPreferringLock lock;  // guards devices
+    std::map<int, std::unique_ptr<DevThread>> devices;
 
-  static Registry& Instance();
+    static Registry& Instance();
 
-  // The device with this id, or null. Caller holds `lock`.
-  DevThread* Find(int id) const;
+    // The device with this id, or null. Caller holds `lock`.
+    DevThread* Find(int id) const;
 };
 
 }  // namespace tessivar

@@ -12,19 +12,19 @@ namespace tessivar {
 
 // Payload of the 0x1009 reply (10 bytes). getBaseParam hands out the first 8.
 struct BaseParam {
-  uint16_t startNm = 0;
-  uint16_t endNm = 0;
-  uint16_t adcLow = 0;
-  uint16_t adcHigh = 0;
-  uint16_t detectorType = 0;
+    uint16_t startNm = 0;
+    uint16_t endNm = 0;
+    uint16_t adcLow = 0;
+    uint16_t adcHigh = 0;
+    uint16_t detectorType = 0;
 };
 constexpr int kBaseRecordSize = 10;
 constexpr int kBaseParamExportSize = 8;
 
 // One linear calibration per measuring range: power = (raw - b) / (c * k).
 struct LevelPair {
-  double k = 0;
-  double b = 0;
+    double k = 0;
+    double b = 0;
 };
 constexpr int kRangeCount = 8;
 constexpr int kLevelPairSize = 16;  // k, then b: little-endian doubles
@@ -33,9 +33,9 @@ using LevelTable = std::array<LevelPair, kRangeCount>;  // range 1 first
 
 // Spectral table: wavelengths in nm with their relative coefficients, in received order.
 struct SpecTable {
-  std::vector<uint16_t> wavelengths;
-  std::vector<float> coefficients;
-  int Count() const { return static_cast<int>(wavelengths.size()); }
+    std::vector<uint16_t> wavelengths;
+    std::vector<float> coefficients;
+    int Count() const { return static_cast<int>(wavelengths.size()); }
 };
 constexpr int kSpecEntrySize = 6;
 
@@ -44,9 +44,9 @@ constexpr int kPowerSampleSize = 8;
 
 // One 0x200A payload.
 struct PowerSample {
-  uint32_t tick = 0;   // meter's clock, ms
-  uint16_t range = 0;  // 1..8
-  uint16_t raw = 0;    // ADC counts
+    uint32_t tick = 0;   // meter's clock, ms
+    uint16_t range = 0;  // 1..8
+    uint16_t raw = 0;    // ADC counts
 };
 
 // Record parsers: false when the payload does not have the record's layout.
@@ -76,24 +76,24 @@ float ClampWavelength(float wavelength, const BaseParam& base);
 bool WavelengthInRange(float nm, const BaseParam& base);
 
 struct PowerValue {
-  double power;        // with zero and probe offsets subtracted
-  double uncorrected;  // without the zero offset: what a zero compensation would take
+    double power;        // with zero and probe offsets subtracted
+    double uncorrected;  // without the zero offset: what a zero compensation would take
 };
-PowerValue ComputePower(uint16_t raw, const LevelPair& level, float coefficient,
-                        double zeroOffset, double probeOffset);
+PowerValue ComputePower(uint16_t raw, const LevelPair& level, float coefficient, double zeroOffset,
+                        double probeOffset);
 
 // Time stamps of one open: the wall clock once, then the meter's tick (mod 2^32).
 class SampleClock {
- public:
-  void Reset() { baseSet_ = false; }
-  bool HasBase() const { return baseSet_; }
-  // wallClockMs is only used for the first sample after Reset.
-  int64_t Stamp(uint32_t tick, int64_t wallClockMs);
+public:
+    void Reset() { baseSet_ = false; }
+    bool HasBase() const { return baseSet_; }
+    // wallClockMs is only used for the first sample after Reset.
+    int64_t Stamp(uint32_t tick, int64_t wallClockMs);
 
- private:
-  bool baseSet_ = false;
-  uint32_t lastTick_ = 0;
-  int64_t timeMs_ = 0;
+private:
+    bool baseSet_ = false;
+    uint32_t lastTick_ = 0;
+    int64_t timeMs_ = 0;
 };
 
 // Local wall-clock time in ms: ms since the Unix epoch (UTC) plus the local UTC offset.

@@ -19,8 +19,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
-#include <mutex>
 #include <QThread>
+#include <mutex>
 
 #include <tessivar/tessivar.h>
 
@@ -31,116 +31,116 @@
 namespace tessivar {
 
 class DevThread : public QThread, private RxEvents {
- public:
-  DevThread(std::unique_ptr<UsbDevice> usb, int id);
-  // Stops the loop, waits for it to end, then closes the USB handle.
-  ~DevThread() override;
+public:
+    DevThread(std::unique_ptr<UsbDevice> usb, int id);
+    // Stops the loop, waits for it to end, then closes the USB handle.
+    ~DevThread() override;
 
-  int Id() const { return id_; }
+    int Id() const { return id_; }
 
-  // Opens the meter and starts the loop; true if the loop runs (also if it already did).
-  bool Open();
-  // Stops the loop (a final stop-transfer frame is written) and closes the USB handle.
-  void Close();
+    // Opens the meter and starts the loop; true if the loop runs (also if it already did).
+    bool Open();
+    // Stops the loop (a final stop-transfer frame is written) and closes the USB handle.
+    void Close();
 
-  bool IsRunning() const { return running_.load(); }
-  bool IsInited() const { return inited_.load(); }
+    bool IsRunning() const { return running_.load(); }
+    bool IsInited() const { return inited_.load(); }
 
-  // Queues a request frame for the device thread to write.
-  void QueueFrame(const QByteArray& frame);
-  // Builds and queues a request without waiting (e.g. 0x0025, 0x0003). False if the
-  // frame could not be built.
-  bool QueueRequest(uint16_t code, const void* data = nullptr, int len = 0);
+    // Queues a request frame for the device thread to write.
+    void QueueFrame(const QByteArray& frame);
+    // Builds and queues a request without waiting (e.g. 0x0025, 0x0003). False if the
+    // frame could not be built.
+    bool QueueRequest(uint16_t code, const void* data = nullptr, int len = 0);
 
-  // Command: 0 when a reply with this code arrives within `budget` polls 1 ms apart,
-  // -2 when none does, -3 when not initialised.
-  int SendCommand(uint16_t code, const void* data, int len, int budget);
-  // Query: copies up to `capacity` bytes of the reply; bytes copied, -2 no reply,
-  // -3 not initialised, capacity <= 0 or null destination.
-  int Query(uint16_t code, void* destination, int capacity, int budget);
+    // Command: 0 when a reply with this code arrives within `budget` polls 1 ms apart,
+    // -2 when none does, -3 when not initialised.
+    int SendCommand(uint16_t code, const void* data, int len, int budget);
+    // Query: copies up to `capacity` bytes of the reply; bytes copied, -2 no reply,
+    // -3 not initialised, capacity <= 0 or null destination.
+    int Query(uint16_t code, void* destination, int capacity, int budget);
 
-  // Moves up to `count` oldest records into out; the number moved.
-  int TakePower(PowerData* out, int count);
+    // Moves up to `count` oldest records into out; the number moved.
+    int TakePower(PowerData* out, int count);
 
-  // Calibration getters (copies taken under calMutex).
-  bool HasBaseParam() const;
-  void CopyBaseParam(uint8_t out[kBaseParamExportSize]) const;
-  void CopyLevelRecord(uint8_t out[kLevelRecordSize]) const;
-  BaseParam Base() const;
-  int SpecCount() const;
-  void CopySpecExport(uint8_t* out) const;  // 6 * SpecCount() bytes
-  void CopyCalibrationDate(char out[kCalibrationDateSize]) const;
+    // Calibration getters (copies taken under calMutex).
+    bool HasBaseParam() const;
+    void CopyBaseParam(uint8_t out[kBaseParamExportSize]) const;
+    void CopyLevelRecord(uint8_t out[kLevelRecordSize]) const;
+    BaseParam Base() const;
+    int SpecCount() const;
+    void CopySpecExport(uint8_t* out) const;  // 6 * SpecCount() bytes
+    void CopyCalibrationDate(char out[kCalibrationDateSize]) const;
 
-  // 0, -3 not initialised, -4 outside the probe's range (nothing changes).
-  int SetCoefWavelength(float nm);
-  float Wavelength() const { return wavelength_.load(); }
-  float Coefficient() const { return coefficient_.load(); }
+    // 0, -3 not initialised, -4 outside the probe's range (nothing changes).
+    int SetCoefWavelength(float nm);
+    float Wavelength() const { return wavelength_.load(); }
+    float Coefficient() const { return coefficient_.load(); }
 
-  // Zero compensation: the latest uncorrected value becomes the zero offset.
-  double TakeUncorrectedAsZero();
-  void SetZeroOffset(double offset) { zeroOffset_.store(offset); }
-  double ZeroOffset() const { return zeroOffset_.load(); }
+    // Zero compensation: the latest uncorrected value becomes the zero offset.
+    double TakeUncorrectedAsZero();
+    void SetZeroOffset(double offset) { zeroOffset_.store(offset); }
+    double ZeroOffset() const { return zeroOffset_.load(); }
 
- protected:
-  void run() override;
+protected:
+    void run() override;
 
- private:
-  // RxEvents: the receive-buffer processing reports here (device thread).
-  void OnFrame(const uint8_t* frame, int size) override;
-  void OnHeadRemoved(const uint8_t* dropped, int count) override;
-  void OnOverlong(int expected, const uint8_t* buffer, int size) override;
+private:
+    // RxEvents: the receive-buffer processing reports here (device thread).
+    void OnFrame(const uint8_t* frame, int size) override;
+    void OnHeadRemoved(const uint8_t* dropped, int count) override;
+    void OnOverlong(int expected, const uint8_t* buffer, int size) override;
 
-  void QueueInitSequence();
-  void SendStep(qint64 now);
-  void AnalyzeFrame(const uint8_t* frame, int size);
-  bool HandleInitReply(uint16_t code, const uint8_t* payload, int len);
-  void CheckInitDone();
-  void AddPowerData(const uint8_t* payload, int len);
-  void StoreReply(uint16_t code, const uint8_t* payload, int len);
-  void RemoveReply(uint16_t code);
-  void StopAndWait();
+    void QueueInitSequence();
+    void SendStep(qint64 now);
+    void AnalyzeFrame(const uint8_t* frame, int size);
+    bool HandleInitReply(uint16_t code, const uint8_t* payload, int len);
+    void CheckInitDone();
+    void AddPowerData(const uint8_t* payload, int len);
+    void StoreReply(uint16_t code, const uint8_t* payload, int len);
+    void RemoveReply(uint16_t code);
+    void StopAndWait();
 
-  std::unique_ptr<UsbDevice> usb_;
-  const int id_;
+    std::unique_ptr<UsbDevice> usb_;
+    const int id_;
 
-  std::mutex openMutex_;  // serialises Open, Close and destruction
-  // Held by run() for the whole loop. Taking it after QThread::wait proves, also to the
-  // sanitizers (which do not see Qt's own hand-over), that the loop is over.
-  std::mutex loopMutex_;
+    std::mutex openMutex_;  // serialises Open, Close and destruction
+    // Held by run() for the whole loop. Taking it after QThread::wait proves, also to the
+    // sanitizers (which do not see Qt's own hand-over), that the loop is over.
+    std::mutex loopMutex_;
 
-  std::mutex sendMutex_;  // guards sendQueue_
-  QList<QByteArray> sendQueue_;
+    std::mutex sendMutex_;  // guards sendQueue_
+    QList<QByteArray> sendQueue_;
 
-  std::mutex replyMutex_;  // guards replies_: latest reply payload per command code
-  QMap<int, QByteArray> replies_;
+    std::mutex replyMutex_;  // guards replies_: latest reply payload per command code
+    QMap<int, QByteArray> replies_;
 
-  std::mutex powerMutex_;  // guards powerQueue_: oldest first, at most 401 records
-  std::deque<PowerData> powerQueue_;
+    std::mutex powerMutex_;  // guards powerQueue_: oldest first, at most 401 records
+    std::deque<PowerData> powerQueue_;
 
-  mutable std::mutex calMutex_;  // guards the calibration values below
-  BaseParam base_;
-  bool baseSet_ = false;
-  LevelTable levels_{};
-  SpecTable spec_;
-  char calibrationDate_[kCalibrationDateSize] = {};
-  double probeOffset_ = 0;
+    mutable std::mutex calMutex_;  // guards the calibration values below
+    BaseParam base_;
+    bool baseSet_ = false;
+    LevelTable levels_{};
+    SpecTable spec_;
+    char calibrationDate_[kCalibrationDateSize] = {};
+    double probeOffset_ = 0;
 
-  std::atomic<float> wavelength_{532.0f};
-  std::atomic<float> coefficient_{1.0f};
-  std::atomic<double> zeroOffset_{0};
-  std::atomic<double> uncorrectedPower_{0};
+    std::atomic<float> wavelength_{532.0f};
+    std::atomic<float> coefficient_{1.0f};
+    std::atomic<double> zeroOffset_{0};
+    std::atomic<double> uncorrectedPower_{0};
 
-  const QByteArray heartbeatFrame_;
-  std::atomic<bool> inited_{false};
-  std::atomic<bool> running_{false};
+    const QByteArray heartbeatFrame_;
+    std::atomic<bool> inited_{false};
+    std::atomic<bool> running_{false};
 
-  // Device-thread state.
-  uint8_t initFlags_ = 0;
-  bool recoverySent_ = false;
-  qint64 lastSend_ = 0;
-  qint64 lastRecvError_ = 0;
-  SampleClock clock_;
-  RxBuffer rx_;
+    // Device-thread state.
+    uint8_t initFlags_ = 0;
+    bool recoverySent_ = false;
+    qint64 lastSend_ = 0;
+    qint64 lastRecvError_ = 0;
+    SampleClock clock_;
+    RxBuffer rx_;
 };
 
 }  // namespace tessivar

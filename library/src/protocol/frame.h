@@ -25,24 +25,25 @@ constexpr int kReplyPayloadOffset = 8;
 constexpr int kMaxExpectedLength = 8192;
 
 enum CheckResult : int {
-  kComplete = 0,
-  kIncomplete = 1,
-  kBadHeader = 2,
-  kTooShort = 3,
-  kNoBuffer = 4,
+    kComplete = 0,
+    kIncomplete = 1,
+    kBadHeader = 2,
+    kTooShort = 3,
+    kNoBuffer = 4,
 };
 
 enum VerifyResult : int {
-  kValid = 0,
-  kNoFrame = -1,
-  kBadStatus = -2,
-  kBadChecksum = -3,
+    kValid = 0,
+    kNoFrame = -1,
+    kBadStatus = -2,
+    kBadChecksum = -3,
 };
 
 inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline void WriteU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v & 0xFF);
-  p[1] = static_cast<uint8_t>(v >> 8);
+inline void WriteU16(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v & 0xFF);
+    p[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // XOR of `count` little-endian 16-bit words starting at `words`.

@@ -10,35 +10,40 @@
 namespace tessivar {
 
 class WriterPreferringLock {
- public:
-  void lock_shared() {
-    std::unique_lock<std::mutex> guard(mutex_);
-    changed_.wait(guard, [this] { return !writing_ && waitingWriters_ == 0; });
-    ++readers_;
-  }
-  void unlock_shared() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (--readers_ == 0) changed_.notify_all();
-  }
-  void lock() {
-    std::unique_lock<std::mutex> guard(mutex_);
-    ++waitingWriters_;
-    changed_.wait(guard, [this] { return !writing_ && readers_ == 0; });
-    --waitingWriters_;
-    writing_ = true;
-  }
-  void unlock() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    writing_ = false;
-    changed_.notify_all();
-  }
+public:
+    void lock_shared()
+    {
+        std::unique_lock<std::mutex> guard(mutex_);
+        changed_.wait(guard, [this] { return !writing_ && waitingWriters_ == 0; });
+        ++readers_;
+    }
+    void unlock_shared()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (--readers_ == 0)
+            changed_.notify_all();
+    }
+    void lock()
+    {
+        std::unique_lock<std::mutex> guard(mutex_);
+        ++waitingWriters_;
+        changed_.wait(guard, [this] { return !writing_ && readers_ == 0; });
+        --waitingWriters_;
+        writing_ = true;
+    }
+    void unlock()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        writing_ = false;
+        changed_.notify_all();
+    }
 
- private:
-  std::mutex mutex_;  // guards the three counters below
-  std::condition_variable changed_;
-  int readers_ = 0;
-  int waitingWriters_ = 0;
-  bool writing_ = false;
+private:
+    std::mutex mutex_;  // guards the three counters below
+    std::condition_variable changed_;
+    int readers_ = 0;
+    int waitingWriters_ = 0;
+    bool writing_ = false;
 };
 
 }  // namespace tessivar

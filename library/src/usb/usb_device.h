@@ -38,40 +38,40 @@ constexpr unsigned kWriteTimeoutMs = 1000;
 constexpr int kUsbNoDevice = -4;
 
 class UsbDevice {
- public:
-  explicit UsbDevice(int id);
-  ~UsbDevice();
-  UsbDevice(const UsbDevice&) = delete;
-  UsbDevice& operator=(const UsbDevice&) = delete;
+public:
+    explicit UsbDevice(int id);
+    ~UsbDevice();
+    UsbDevice(const UsbDevice&) = delete;
+    UsbDevice& operator=(const UsbDevice&) = delete;
 
-  int Id() const { return id_; }
-  bool IsOpen() const { return handle_ != nullptr; }
-  uint8_t InEndpoint() const { return inEndpoint_; }
-  uint8_t OutEndpoint() const { return outEndpoint_; }
+    int Id() const { return id_; }
+    bool IsOpen() const { return handle_ != nullptr; }
+    uint8_t InEndpoint() const { return inEndpoint_; }
+    uint8_t OutEndpoint() const { return outEndpoint_; }
 
-  // Opens and configures the meter with this id (closing a previous handle first).
-  // False when no attached meter has the id, the open fails, or another program holds
-  // the meter's interface (claim refused as busy); other claim failures are only logged.
-  bool OpenById();
-  // Bytes sent, or -1 (closed handle, len <= 0).
-  int Write(const uint8_t* data, int len);
-  // Bytes received (0 on time-out with nothing), -9 after a stall (already cleared),
-  // kUsbNoDevice once the meter has left the bus, or another negative libusb error.
-  int Read(uint8_t* buffer, int capacity, int timeoutMs);
-  // Write (errors only reported) then Read.
-  int WriteRead(const uint8_t* data, int len, uint8_t* buffer, int capacity, int timeoutMs);
-  void Close();
+    // Opens and configures the meter with this id (closing a previous handle first).
+    // False when no attached meter has the id, the open fails, or another program holds
+    // the meter's interface (claim refused as busy); other claim failures are only logged.
+    bool OpenById();
+    // Bytes sent, or -1 (closed handle, len <= 0).
+    int Write(const uint8_t* data, int len);
+    // Bytes received (0 on time-out with nothing), -9 after a stall (already cleared),
+    // kUsbNoDevice once the meter has left the bus, or another negative libusb error.
+    int Read(uint8_t* buffer, int capacity, int timeoutMs);
+    // Write (errors only reported) then Read.
+    int WriteRead(const uint8_t* data, int len, uint8_t* buffer, int capacity, int timeoutMs);
+    void Close();
 
- private:
-  // Claims the interfaces and finds the bulk endpoints. False only when a claim is
-  // refused because another program holds the interface (nothing stays claimed then).
-  bool Configure(libusb_device* device);
-  int BulkWrite(const uint8_t* data, int len);
+private:
+    // Claims the interfaces and finds the bulk endpoints. False only when a claim is
+    // refused because another program holds the interface (nothing stays claimed then).
+    bool Configure(libusb_device* device);
+    int BulkWrite(const uint8_t* data, int len);
 
-  libusb_device_handle* handle_ = nullptr;
-  uint8_t inEndpoint_ = 0;
-  uint8_t outEndpoint_ = 0;
-  const int id_;
+    libusb_device_handle* handle_ = nullptr;
+    uint8_t inEndpoint_ = 0;
+    uint8_t outEndpoint_ = 0;
+    const int id_;
 };
 
 }  // namespace tessivar

@@ -8,40 +8,49 @@
 namespace simmeter {
 namespace testing {
 
-int RunAllTests(int argc, char** argv) {
-  bool listing = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--gtest_list_tests") == 0) listing = true;
-  }
-  if (!listing) {
-    EnsureUnderPreload(argv);
-    TightenTimerSlack();
-    VirtualBus::Instance();
-  }
-  ::testing::InitGoogleTest(&argc, argv);
-  const int rc = RUN_ALL_TESTS();
-  if (!listing) VirtualBus::Instance().UnplugAll();
-  return rc;
+int RunAllTests(int argc, char** argv)
+{
+    bool listing = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--gtest_list_tests") == 0)
+            listing = true;
+    }
+    if (!listing) {
+        EnsureUnderPreload(argv);
+        TightenTimerSlack();
+        VirtualBus::Instance();
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    if (!listing)
+        VirtualBus::Instance().UnplugAll();
+    return rc;
 }
 
-bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (pred()) return true;
-    if (std::chrono::steady_clock::now() >= end) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (pred())
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return pred();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
-std::shared_ptr<SimMeter> SimMeterTest::Plug(const std::string& port, MeterConfig cfg) {
-  auto m = Bus().Plug(port, std::move(cfg));
-  plugged_.push_back(m);
-  return m;
+std::shared_ptr<SimMeter> SimMeterTest::Plug(const std::string& port, MeterConfig cfg)
+{
+    auto m = Bus().Plug(port, std::move(cfg));
+    plugged_.push_back(m);
+    return m;
 }
 
-void SimMeterTest::TearDown() {
-  for (auto it = plugged_.rbegin(); it != plugged_.rend(); ++it) Bus().Unplug(*it);
-  plugged_.clear();
+void SimMeterTest::TearDown()
+{
+    for (auto it = plugged_.rbegin(); it != plugged_.rend(); ++it)
+        Bus().Unplug(*it);
+    plugged_.clear();
 }
 
 }  // namespace testing

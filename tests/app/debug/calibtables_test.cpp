@@ -58,8 +58,8 @@ TEST(BuiltInTables, SpectralTableKeepsEveryTellingRowExactly)
     const struct {
         int nm;
         float coef;
-    } rows[] = {{400, 0.354f},  {401, 0.3559f}, {500, 0.5019f}, {532, 0.5424f}, {633, 0.658f},
-                {700, 0.734f},  {800, 0.8411f}, {850, 0.8926f}, {900, 0.9523f}, {964, 1.0f},
+    } rows[] = {{400, 0.354f},  {401, 0.3559f},  {500, 0.5019f},  {532, 0.5424f}, {633, 0.658f},
+                {700, 0.734f},  {800, 0.8411f},  {850, 0.8926f},  {900, 0.9523f}, {964, 1.0f},
                 {980, 0.9846f}, {1000, 0.8608f}, {1050, 0.5017f}, {1100, 0.1812f}};
     for (const auto &r : rows)
         EXPECT_EQ(t[r.nm - 400].coef, r.coef) << r.nm << " nm";
@@ -210,7 +210,8 @@ TEST(IdentityTexts, OnlyPrintableAsciiWithinTheField)
     EXPECT_FALSE(IsStorableIdentity(QString(33, QLatin1Char('x')), kDevTextField));
     EXPECT_FALSE(IsStorableIdentity(QString(17, QLatin1Char('x')), kDetSerialField));
     EXPECT_FALSE(IsStorableIdentity(QStringLiteral("探头"), kDevTextField));
-    EXPECT_FALSE(IsStorableIdentity(QStringLiteral("caf\u00e9"), kDevTextField));  // Latin-1, not ASCII
+    EXPECT_FALSE(
+        IsStorableIdentity(QStringLiteral("caf\u00e9"), kDevTextField));  // Latin-1, not ASCII
     EXPECT_FALSE(IsStorableIdentity(QStringLiteral("a\tb"), kDevTextField));
 }
 

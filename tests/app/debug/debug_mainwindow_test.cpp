@@ -55,9 +55,9 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     // Actions that should succeed are pressed again when a reply missed its wait.
     QStringList lines;
     // The shared meter answers the debug window's own commands between the worker's.
-    for (const char *name : {"pbScanDev", "pbOpenDev", "pbGetDetName", "pbGetDevName",
-                             "pbGetDetSerial", "pbGetBaseParam", "pbUpdateTime",
-                             "pbSetLevParam", "pbStart"})
+    for (const char *name :
+         {"pbScanDev", "pbOpenDev", "pbGetDetName", "pbGetDevName", "pbGetDetSerial",
+          "pbGetBaseParam", "pbUpdateTime", "pbSetLevParam", "pbStart"})
         lines += guitest::PressUntilAnswered(debug, name, log);
     // The debug window's poll runs but takes no samples from the worker.
     QTimer *poll = nullptr;
@@ -73,18 +73,27 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     const simmeter::MeterIdentity ident = meter->Model().Identity();
     const simmeter::BaseRecord base = meter->Model().GetCalibration().base;
     const QStringList expected = {
-        QStringLiteral("扫描设备, 设备数量: 1"), QString::number(id),
-        QStringLiteral("打开设备 %1, 成功").arg(id), QStringLiteral("查询探头名称, 成功"),
-        QString::fromStdString(ident.detName), QStringLiteral("查询设备名称, 成功"),
-        QString::fromStdString(ident.devName), QStringLiteral("查询探头序列号, 成功"),
-        QString::fromStdString(ident.detSerial), QStringLiteral("查询基础参数, recv len: 8, 成功"),
+        QStringLiteral("扫描设备, 设备数量: 1"),
+        QString::number(id),
+        QStringLiteral("打开设备 %1, 成功").arg(id),
+        QStringLiteral("查询探头名称, 成功"),
+        QString::fromStdString(ident.detName),
+        QStringLiteral("查询设备名称, 成功"),
+        QString::fromStdString(ident.devName),
+        QStringLiteral("查询探头序列号, 成功"),
+        QString::fromStdString(ident.detSerial),
+        QStringLiteral("查询基础参数, recv len: 8, 成功"),
         QStringLiteral("   起始波长: %1, 结束波长: %2").arg(base.startNm).arg(base.endNm),
         QStringLiteral("   阈值下限: %1, 阈值上限: %2").arg(base.adcLow).arg(base.adcHigh),
         QStringLiteral("设置时间: 24-05-08 week 3 10-44-00, 成功"),
         QStringLiteral("设置档位校准参数, 成功"),
-        QStringLiteral("启动传输, 成功"), QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示"),
-        QStringLiteral("停止传输, 失败"), QStringLiteral("   设备由主窗口打开, 继续传输"), QString(),
-        QStringLiteral("关闭设备 %1, 失败").arg(id), QStringLiteral("   设备由主窗口打开, 保持打开")};
+        QStringLiteral("启动传输, 成功"),
+        QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示"),
+        QStringLiteral("停止传输, 失败"),
+        QStringLiteral("   设备由主窗口打开, 继续传输"),
+        QString(),
+        QStringLiteral("关闭设备 %1, 失败").arg(id),
+        QStringLiteral("   设备由主窗口打开, 保持打开")};
     EXPECT_EQ(lines, expected);
     EXPECT_FALSE(debug->isVisible());
 
@@ -93,11 +102,13 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
     EXPECT_TRUE(meter->IsStreaming());
     StatBlock before;
     rec->GetStatistics(&before, nullptr, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        StatBlock now;
-        rec->GetStatistics(&now, nullptr, nullptr);
-        return now.statCount >= before.statCount + 20;
-    }, guitest::kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            StatBlock now;
+            rec->GetStatistics(&now, nullptr, nullptr);
+            return now.statCount >= before.statCount + 20;
+        },
+        guitest::kWaitMs));
     StatBlock block;
     QVector<double> times, values;
     rec->GetStatistics(&block, &times, &values);

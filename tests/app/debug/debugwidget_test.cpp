@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,7 +22,6 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -176,47 +176,67 @@ TEST_F(DebugWindowTest, FormAsDescribed)
     const struct {
         const char *name;
         const char *text;
-    } texts[] = {{"pbCloseDev", "关闭"}, {"pbScanDev", "扫描设备"}, {"pbStop", "停止"},
-                 {"pbStart", "启动"}, {"pbOpenDev", "打开"}, {"pbGetSpec", "读取"},
-                 {"pbSetSpec", "设置波长"}, {"pbSetAve", "设置平均"},
-                 {"pbIsDevOpen", "设备是否打开"}, {"pbIsInited", "初始化状态"},
-                 {"pbUpdateTime", "更新时间"}, {"pbGetDevSerial", "设备序列号"},
-                 {"pbGetDevName", "设备名称"}, {"pbGetDetSerial", "探头序列号"},
-                 {"pbGetDetName", "探头名称"}, {"pbGetDetVer", "探头版本"},
-                 {"pbGetSpecParam", "光谱校准参数"}, {"pbGetLevParam", "档位校准参数"},
-                 {"pbGetBaseParam", "基础参数"}, {"pbLevFile", "..."},
-                 {"pbSetLevParam", "档位校准"}, {"pbSpecFile", "..."},
-                 {"pbSetSpecParam", "光谱校准"}, {"pbSaveParam", "保存参数"},
-                 {"lbWaveLen", "波长"}, {"lbAve", "平均次数"}, {"lbStartSpec", "起始波长"},
-                 {"lbEndSpec", "结束波长"}, {"lbHighThres", "阈值上限"},
-                 {"lbLowThres", "阈值下限"}, {"gbStatus", "状态查询"},
-                 {"gbGetInfo", "设备信息查询"}, {"gbSetInfo", "设备信息设置"},
-                 {"gbGetParam", "参数查询"}, {"gbBaseParam", "基础参数设置"},
-                 {"gbLevParam", "档位校准参数设置"}, {"gbSpecParam", "光谱校准参数设置"}};
+    } texts[] = {{"pbCloseDev", "关闭"},
+                 {"pbScanDev", "扫描设备"},
+                 {"pbStop", "停止"},
+                 {"pbStart", "启动"},
+                 {"pbOpenDev", "打开"},
+                 {"pbGetSpec", "读取"},
+                 {"pbSetSpec", "设置波长"},
+                 {"pbSetAve", "设置平均"},
+                 {"pbIsDevOpen", "设备是否打开"},
+                 {"pbIsInited", "初始化状态"},
+                 {"pbUpdateTime", "更新时间"},
+                 {"pbGetDevSerial", "设备序列号"},
+                 {"pbGetDevName", "设备名称"},
+                 {"pbGetDetSerial", "探头序列号"},
+                 {"pbGetDetName", "探头名称"},
+                 {"pbGetDetVer", "探头版本"},
+                 {"pbGetSpecParam", "光谱校准参数"},
+                 {"pbGetLevParam", "档位校准参数"},
+                 {"pbGetBaseParam", "基础参数"},
+                 {"pbLevFile", "..."},
+                 {"pbSetLevParam", "档位校准"},
+                 {"pbSpecFile", "..."},
+                 {"pbSetSpecParam", "光谱校准"},
+                 {"pbSaveParam", "保存参数"},
+                 {"lbWaveLen", "波长"},
+                 {"lbAve", "平均次数"},
+                 {"lbStartSpec", "起始波长"},
+                 {"lbEndSpec", "结束波长"},
+                 {"lbHighThres", "阈值上限"},
+                 {"lbLowThres", "阈值下限"},
+                 {"gbStatus", "状态查询"},
+                 {"gbGetInfo", "设备信息查询"},
+                 {"gbSetInfo", "设备信息设置"},
+                 {"gbGetParam", "参数查询"},
+                 {"gbBaseParam", "基础参数设置"},
+                 {"gbLevParam", "档位校准参数设置"},
+                 {"gbSpecParam", "光谱校准参数设置"}};
     for (const auto &t : texts) {
         QWidget *w = W<QWidget>(t.name);
         ASSERT_TRUE(qobject_cast<QPushButton *>(w) || qobject_cast<QLabel *>(w) ||
-                    qobject_cast<QGroupBox *>(w)) << t.name;
+                    qobject_cast<QGroupBox *>(w))
+            << t.name;
         const char *property = qobject_cast<QGroupBox *>(w) ? "title" : "text";
         EXPECT_EQ(w->property(property).toString(), QString::fromUtf8(t.text)) << t.name;
     }
-    for (const char *name : {"pbSetDevName", "pbSetDevSerial", "pbSetDetName", "pbSetDetSerial",
-                             "pbSetBaseParam"})
+    for (const char *name :
+         {"pbSetDevName", "pbSetDevSerial", "pbSetDetName", "pbSetDetSerial", "pbSetBaseParam"})
         EXPECT_NE(W<QPushButton>(name), nullptr);
-    for (const char *name : {"leDevName", "leDevSerial", "leDetName", "leDetSerial", "leLevFile",
-                             "leSpecFile"})
+    for (const char *name :
+         {"leDevName", "leDevSerial", "leDetName", "leDetSerial", "leLevFile", "leSpecFile"})
         EXPECT_NE(W<QLineEdit>(name), nullptr) << name;
 
     const struct {
         const char *name;
         int min, max, value;
-    } spins[] = {{"dsWaveLen", 0, 9999, 0},   {"sbAve", 1, 100, 10},
-                 {"sbYear", 0, 99, 24},        {"sbMonth", 1, 12, 5},
-                 {"sbDayOfMonth", 1, 31, 8},   {"sbDayOfWeek", 1, 7, 3},
-                 {"sbHour", 0, 23, 10},        {"sbMinute", 0, 59, 44},
-                 {"sbSecond", 0, 59, 0},       {"sbStartSpec", 0, 65535, 0},
-                 {"sbEndSpec", 0, 65535, 0},   {"sbLowThres", 0, 65535, 0},
-                 {"sbHighThres", 0, 65535, 65535}};
+    } spins[] = {
+        {"dsWaveLen", 0, 9999, 0},       {"sbAve", 1, 100, 10},      {"sbYear", 0, 99, 24},
+        {"sbMonth", 1, 12, 5},           {"sbDayOfMonth", 1, 31, 8}, {"sbDayOfWeek", 1, 7, 3},
+        {"sbHour", 0, 23, 10},           {"sbMinute", 0, 59, 44},    {"sbSecond", 0, 59, 0},
+        {"sbStartSpec", 0, 65535, 0},    {"sbEndSpec", 0, 65535, 0}, {"sbLowThres", 0, 65535, 0},
+        {"sbHighThres", 0, 65535, 65535}};
     for (const auto &s : spins) {
         QSpinBox *w = W<QSpinBox>(s.name);
         ASSERT_NE(w, nullptr);
@@ -272,7 +292,8 @@ TEST_F(DebugWindowTest, IdentityWritesReadBack)
     const struct {
         const char *edit, *set, *get, *text, *setLog, *getLog;
     } rows[] = {
-        {"leDevName", "pbSetDevName", "pbGetDevName", "OPM Bench #2", "设置设备名称", "查询设备名称"},
+        {"leDevName", "pbSetDevName", "pbGetDevName", "OPM Bench #2", "设置设备名称",
+         "查询设备名称"},
         {"leDevSerial", "pbSetDevSerial", "pbGetDevSerial", "S110-000123-REV.B", "设置设备序列号",
          "查询设备序列号"},
         {"leDetName", "pbSetDetName", "pbGetDetName", "SPD-1100 InGaAs", "设置探头名称",
@@ -283,7 +304,8 @@ TEST_F(DebugWindowTest, IdentityWritesReadBack)
     for (const auto &r : rows) {
         Type(r.edit, QString::fromLatin1(r.text));
         Press(r.set);
-        EXPECT_EQ(NewLines(), QStringList({QString::fromUtf8(r.setLog) + QStringLiteral(", 成功")}));
+        EXPECT_EQ(NewLines(),
+                  QStringList({QString::fromUtf8(r.setLog) + QStringLiteral(", 成功")}));
         Press(r.get);
         EXPECT_EQ(NewLines(), QStringList({QString::fromUtf8(r.getLog) + QStringLiteral(", 成功"),
                                            QString::fromLatin1(r.text)}));
@@ -344,11 +366,10 @@ TEST_F(DebugWindowTest, BaseParametersWrittenSavedAndReadAfterReopen)
     const simmeter::BaseRecord b = meter->Model().GetCalibration().base;
     Press("pbGetBaseParam");
     EXPECT_EQ(NewLines(),
-              QStringList({QStringLiteral("查询基础参数, recv len: 8, 成功"),
-                           QStringLiteral("   起始波长: %1, 结束波长: %2")
-                                   .arg(b.startNm)
-                                   .arg(b.endNm),
-                           QStringLiteral("   阈值下限: %1, 阈值上限: %2").arg(b.adcLow).arg(b.adcHigh)}));
+              QStringList(
+                  {QStringLiteral("查询基础参数, recv len: 8, 成功"),
+                   QStringLiteral("   起始波长: %1, 结束波长: %2").arg(b.startNm).arg(b.endNm),
+                   QStringLiteral("   阈值下限: %1, 阈值上限: %2").arg(b.adcLow).arg(b.adcHigh)}));
 
     W<QSpinBox>("sbStartSpec")->setValue(800);
     W<QSpinBox>("sbEndSpec")->setValue(1700);
@@ -414,16 +435,15 @@ TEST_F(DebugWindowTest, LevelTableWrittenAndReadBack)
 
     CloseAndReopen();
     Press("pbGetLevParam");
-    const QStringList expected = {
-        QStringLiteral("查询档位校准参数, recv len: 128, 成功"),
-        QStringLiteral("   档位1, K: 0.0005, B: -24.4145"),
-        QStringLiteral("   档位2, K: 0.00273, B: -4.7567"),
-        QStringLiteral("   档位3, K: 0.0173, B: -36.96"),
-        QStringLiteral("   档位4, K: 0.0005, B: -24.4145"),
-        QStringLiteral("   档位5, K: 0.00273, B: -4.7567"),
-        QStringLiteral("   档位6, K: 0.0173, B: -36.96"),
-        QStringLiteral("   档位7, K: 0.1154, B: -119.81"),
-        QStringLiteral("   档位8, K: 0.7218, B: -375.32")};
+    const QStringList expected = {QStringLiteral("查询档位校准参数, recv len: 128, 成功"),
+                                  QStringLiteral("   档位1, K: 0.0005, B: -24.4145"),
+                                  QStringLiteral("   档位2, K: 0.00273, B: -4.7567"),
+                                  QStringLiteral("   档位3, K: 0.0173, B: -36.96"),
+                                  QStringLiteral("   档位4, K: 0.0005, B: -24.4145"),
+                                  QStringLiteral("   档位5, K: 0.00273, B: -4.7567"),
+                                  QStringLiteral("   档位6, K: 0.0173, B: -36.96"),
+                                  QStringLiteral("   档位7, K: 0.1154, B: -119.81"),
+                                  QStringLiteral("   档位8, K: 0.7218, B: -375.32")};
     EXPECT_EQ(NewLines(), expected);
 }
 
@@ -543,10 +563,12 @@ TEST_F(DebugWindowTest, PowerPollRunsBetweenStartAndStop)
     const QRegularExpression data(
         QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}, data num: (\\d+), value: (\\S+)$"));
     QStringList got;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        got += NewLines();
-        return got.size() >= 3;
-    }, guitest::kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            got += NewLines();
+            return got.size() >= 3;
+        },
+        guitest::kWaitMs));
     for (const QString &line : got) {
         const auto m = data.match(line);
         ASSERT_TRUE(m.hasMatch()) << line.toStdString();

@@ -89,8 +89,10 @@ TEST(DataFileWrite, FixedLinesAndMarkers)
 // The recording rows must stay what a default QTextStream writes for an int and a double.
 TEST(DataFileWrite, RecordingRowsMatchATextStream)
 {
-    const double values[] = {0, 5, 1234, 99999, 100000, 999999, 1000000, 1234567, 1e15, -3, 0.5,
-                             -0.0, 1e-7, 123456789012.0, std::numeric_limits<double>::infinity()};
+    const double values[] = {
+        0,      5,       1234,    99999,          100000,
+        999999, 1000000, 1234567, 1e15,           -3,
+        0.5,    -0.0,    1e-7,    123456789012.0, std::numeric_limits<double>::infinity()};
     qint64 n = 0;
     for (double v : values) {
         QString expected;
@@ -174,13 +176,14 @@ TEST(DataFileRead, OddFileReadsSafely)
 {
     const datafile::ReadSeries r = datafile::ReadDataSeries(DataPath("odd.csv"), 77);
     const datafile::ReadHeader &h = r.outcome.header;
-    EXPECT_EQ(h.meterSerial.value_or("-"), "SN");     // cut at the comma
-    EXPECT_FALSE(h.probeSerial.has_value());           // empty value: line ignored
-    EXPECT_EQ(h.startSeconds.value_or(-1), 0);         // 1e999 does not fit: 0
+    EXPECT_EQ(h.meterSerial.value_or("-"), "SN");  // cut at the comma
+    EXPECT_FALSE(h.probeSerial.has_value());       // empty value: line ignored
+    EXPECT_EQ(h.startSeconds.value_or(-1), 0);     // 1e999 does not fit: 0
     EXPECT_EQ(h.unit.value_or("-"), "mw");
     EXPECT_EQ(r.keys, (QVector<double>{0.0, 0.1, 0.0, 0.2, 0.30000000000000004}));
     EXPECT_EQ(r.values, (QVector<double>{0, 0, 7, 8, 1.5}));
-    for (double k : r.keys) EXPECT_TRUE(std::isfinite(k));
+    for (double k : r.keys)
+        EXPECT_TRUE(std::isfinite(k));
 }
 
 TEST(DataFileRead, HugeLinesAndFilesWithoutLineEnds)
@@ -199,7 +202,8 @@ TEST(DataFileRead, HugeLinesAndFilesWithoutLineEnds)
     QFile f(dir.filePath("flat.csv"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     const QByteArray block(1 << 20, ',');
-    for (int i = 0; i < 8; ++i) f.write(block);
+    for (int i = 0; i < 8; ++i)
+        f.write(block);
     f.close();
     out = datafile::ReadDataFile(f.fileName(), 0, {});
     EXPECT_EQ(out.rows, 0);
@@ -212,14 +216,16 @@ TEST(DataFileRead, ProgressReachesTheEndAndCancelStops)
     QFile f(dir.filePath("big.csv"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(datafile::Header(datafile::Variant::Recording, Meter()).toUtf8());
-    for (int i = 0; i < 300000; ++i) f.write(datafile::RecordingRow(i, i).toUtf8());
+    for (int i = 0; i < 300000; ++i)
+        f.write(datafile::RecordingRow(i, i).toUtf8());
     f.close();
     qint64 last = -1, total = -1;
-    datafile::ReadOutcome out = datafile::ReadDataFile(f.fileName(), 0, {}, [&](qint64 d, qint64 t) {
-        last = d;
-        total = t;
-        return true;
-    });
+    datafile::ReadOutcome out =
+        datafile::ReadDataFile(f.fileName(), 0, {}, [&](qint64 d, qint64 t) {
+            last = d;
+            total = t;
+            return true;
+        });
     EXPECT_EQ(out.rows, 300000);
     EXPECT_EQ(last, total);
     int calls = 0;
@@ -231,14 +237,52 @@ TEST(DataFileRead, ProgressReachesTheEndAndCancelStops)
 // The fast field parser against QString::toDouble itself.
 TEST(DataFileRead, FieldsParseAsQtParsesThem)
 {
-    const char *cases[] = {"0", "5", "-3", "+4", "1.5", ".5", "-.5", "5.", "1e5", "1E+05", "1.23457e+06",
-                           "1e-5", "007", "1e999", "-1e999", "1e-999", "nan", "inf", "-inf", "",
-                           " 12 ", "\t3", "1,5", "1 2", "0x10", "--1", "+-1", "e5", "5e", "1e", "1.2.3",
-                           "１２", "\xc2\xa0" "5", "1_000", "12abc", "+", "-", ".", "1e+", "99999999999999999999999"};
+    const char *cases[] = {"0",
+                           "5",
+                           "-3",
+                           "+4",
+                           "1.5",
+                           ".5",
+                           "-.5",
+                           "5.",
+                           "1e5",
+                           "1E+05",
+                           "1.23457e+06",
+                           "1e-5",
+                           "007",
+                           "1e999",
+                           "-1e999",
+                           "1e-999",
+                           "nan",
+                           "inf",
+                           "-inf",
+                           "",
+                           " 12 ",
+                           "\t3",
+                           "1,5",
+                           "1 2",
+                           "0x10",
+                           "--1",
+                           "+-1",
+                           "e5",
+                           "5e",
+                           "1e",
+                           "1.2.3",
+                           "１２",
+                           "\xc2\xa0"
+                           "5",
+                           "1_000",
+                           "12abc",
+                           "+",
+                           "-",
+                           ".",
+                           "1e+",
+                           "99999999999999999999999"};
     for (const char *c : cases) {
         bool ok = false;
         double want = QString::fromUtf8(c).toDouble(&ok);
-        if (!ok || !std::isfinite(want)) want = 0;
+        if (!ok || !std::isfinite(want))
+            want = 0;
         EXPECT_EQ(datafile::FieldToDouble(c, c + std::strlen(c)), want) << '"' << c << '"';
     }
 }
@@ -246,17 +290,33 @@ TEST(DataFileRead, FieldsParseAsQtParsesThem)
 // Random files from the pieces of real ones, compared with the literal reading rules.
 TEST(DataFileRead, AgreesWithTheLiteralRulesOnRandomFiles)
 {
-    const QByteArray pieces[] = {"Data File", "+begin+", "++++++++++++++++++begin++++++++++++++++",
-                                 "序号,功率值(μW)", "功率值)(", "表头型号:,A", "探头序列号:,,B",
-                                 "起始时间:,1700000000.9", "起始时间:,-5", "0,5", "1,1.23457e+06",
-                                 ",,3,,4", "x,y", "1e308,1", "2.00,0.25", "\xff\xfe,1", "\r", ",", ""};
+    const QByteArray pieces[] = {"Data File",
+                                 "+begin+",
+                                 "++++++++++++++++++begin++++++++++++++++",
+                                 "序号,功率值(μW)",
+                                 "功率值)(",
+                                 "表头型号:,A",
+                                 "探头序列号:,,B",
+                                 "起始时间:,1700000000.9",
+                                 "起始时间:,-5",
+                                 "0,5",
+                                 "1,1.23457e+06",
+                                 ",,3,,4",
+                                 "x,y",
+                                 "1e308,1",
+                                 "2.00,0.25",
+                                 "\xff\xfe,1",
+                                 "\r",
+                                 ",",
+                                 ""};
     QRandomGenerator rng(12345);
     for (int round = 0; round < 2000; ++round) {
         QByteArray file;
         const int lines = int(rng.bounded(12));
         for (int i = 0; i < lines; ++i) {
             file += pieces[rng.bounded(int(std::size(pieces)))];
-            if (rng.bounded(8) != 0) file += '\n';
+            if (rng.bounded(8) != 0)
+                file += '\n';
         }
         const reference::Result want = reference::Read(file, 9);
         QVector<double> keys, values;

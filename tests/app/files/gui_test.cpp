@@ -3,8 +3,8 @@
 #include "gui_fixture.h"
 
 #include "datafile.h"
-#include "testdata.h"
 #include "measurewidget.h"
+#include "testdata.h"
 #include "viewfilewidget.h"
 
 #include "qcustomplot.h"
@@ -50,12 +50,10 @@ protected:
     // Sampling ticks without waiting for the 100 ms timer.
     void Ticks(int n)
     {
-        for (int i = 0; i < n && page->Core().Running(); ++i) page->slot_UpdateData();
+        for (int i = 0; i < n && page->Core().Running(); ++i)
+            page->slot_UpdateData();
     }
-    QVector<double> Rows(const QString &path)
-    {
-        return datafile::ReadDataSeries(path, 0).values;
-    }
+    QVector<double> Rows(const QString &path) { return datafile::ReadDataSeries(path, 0).values; }
 };
 
 TEST_F(Recorder, FormStartsAsDescribed)
@@ -83,7 +81,8 @@ TEST_F(Recorder, ByCountStopsItselfAndWritesEveryRow)
     EXPECT_EQ(run->text(), "停止");
     EXPECT_FALSE(Find<QComboBox>(page, "cbFileMode")->isEnabled());
     EXPECT_FALSE(Find<QSpinBox>(page, "sbElapseDay")->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !run->isChecked(); }, 10000));  // the real 100 ms timer
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !run->isChecked(); }, 10000));  // the real 100 ms timer
     EXPECT_EQ(run->text(), "开始");
     EXPECT_TRUE(Find<QComboBox>(page, "cbFileMode")->isEnabled());
     EXPECT_TRUE(Find<QSpinBox>(page, "sbElapseDay")->isEnabled());
@@ -119,12 +118,14 @@ TEST_F(Recorder, ByHandWritesThePendingRowsAndMarkerFollowsTheMouse)
     EXPECT_TRUE(tracer->selected());
     EXPECT_FALSE(plot->interactions().testFlag(QCP::iRangeDrag));
     const int x = plot->axisRect()->left() + 10;
-    QMouseEvent move(QEvent::MouseMove, QPointF(x, at.y()), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, at.y()), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(plot, &move);
     const double key = plot->xAxis->pixelToCoord(x);
     EXPECT_NEAR(tracer->position->key(), key, 1e-6);
     auto it = plot->graph(0)->data()->findEnd(key, false);
-    if (it != plot->graph(0)->data()->constBegin()) --it;
+    if (it != plot->graph(0)->data()->constBegin())
+        --it;
     EXPECT_EQ(label->text(), QString::number(it->value, 'g', 6));
     QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(x, int(at.y())));
     EXPECT_FALSE(tracer->selected());
@@ -262,7 +263,8 @@ TEST_F(Viewer, DropOpensOnlyTheFirstFile)
 {
     QSignalSpy shown(page, &viewFileWidget::SigFileShown);
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(DataPath("curve.csv")), QUrl::fromLocalFile(DataPath("recording.csv"))});
+    mime.setUrls({QUrl::fromLocalFile(DataPath("curve.csv")),
+                  QUrl::fromLocalFile(DataPath("recording.csv"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(page, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -287,8 +289,10 @@ TEST_F(Viewer, LargeFileShowsProgressAndCancelChangesNothing)
         h.devName = QStringLiteral("BIG");
         f.write(datafile::Header(datafile::Variant::Recording, h).toUtf8());
         QByteArray block;
-        for (int i = 0; i < 100000; ++i) block += datafile::RecordingRow(i, 1234567).toUtf8();
-        for (int i = 0; i < 20; ++i) f.write(block);  // 2 M rows, ~40 MB
+        for (int i = 0; i < 100000; ++i)
+            block += datafile::RecordingRow(i, 1234567).toUtf8();
+        for (int i = 0; i < 20; ++i)
+            f.write(block);  // 2 M rows, ~40 MB
     }
     QSignalSpy notShown(page, &viewFileWidget::SigFileNotShown);
     page->OpenFile(big);

@@ -62,14 +62,16 @@ QVector<qint64> RowNumbers(const QString &path)
     const datafile::ReadSeries r = datafile::ReadDataSeries(path, 0);
     const double start = double(r.outcome.header.startSeconds.value_or(0));
     QVector<qint64> out;
-    for (double key : r.keys) out.append(qRound64((key - start) * 10));
+    for (double key : r.keys)
+        out.append(qRound64((key - start) * 10));
     return out;
 }
 
 QVector<qint64> Range(qint64 from, qint64 to)
 {
     QVector<qint64> v;
-    for (qint64 i = from; i < to; ++i) v.append(i);
+    for (qint64 i = from; i < to; ++i)
+        v.append(i);
     return v;
 }
 
@@ -111,7 +113,8 @@ struct RecorderTest : ::testing::Test {
             rec.Tick(&end);
             ++n;
         }
-        if (last) *last = end;
+        if (last)
+            *last = end;
         return n;
     }
 };
@@ -128,7 +131,8 @@ TEST(RecorderRules, NaturalOrderAndTheMultipleFileChoice)
 {
     QStringList names = {"sample_10.csv", "sample_2.csv", "a.csv", "sample_1.csv", "Sample_3.csv"};
     std::sort(names.begin(), names.end(), NaturalLess);
-    EXPECT_EQ(names, (QStringList{"a.csv", "sample_1.csv", "sample_2.csv", "Sample_3.csv", "sample_10.csv"}));
+    EXPECT_EQ(names, (QStringList{"a.csv", "sample_1.csv", "sample_2.csv", "Sample_3.csv",
+                                  "sample_10.csv"}));
 
     const qint64 MiB = 1 << 20;
     EXPECT_EQ(ChooseMultiFile({}), "sample_0.csv");
@@ -279,7 +283,7 @@ TEST_F(RecorderTest, WriteFailureThenSuccessLosesNothing)
     sink.failing = false;
     Run(49);
     EXPECT_EQ(sink.appends, 3);  // while failing, one try per 100 new samples
-    Run(1);  // the 400th sample: the next try writes everything that piled up
+    Run(1);                      // the 400th sample: the next try writes everything that piled up
     EXPECT_FALSE(rec.WriteFailing());
     EXPECT_EQ(rec.Pending(), 0);
     Run(1234);
@@ -324,7 +328,8 @@ TEST_F(RecorderTest, NoNameOrAFolderInTheWayIsReportedNotLost)
 TEST_F(RecorderTest, FailedAppendLeavesTheFileAsItWas)
 {
     // The disk sink's own all-or-nothing promise, with a real short write: /dev/full.
-    if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
     DiskSink disk;
     QString error;
     EXPECT_FALSE(disk.Append("/dev/full", QByteArray(100000, 'x'), &error));
@@ -343,7 +348,8 @@ struct Point {
 TEST(PlotThinning, HalvesAndKeepsPeaksInTimeOrder)
 {
     QVector<Point> p;
-    for (int i = 0; i < 12; ++i) p.append({double(i), i == 5 ? 100.0 : i == 9 ? -100.0 : 1.0});
+    for (int i = 0; i < 12; ++i)
+        p.append({double(i), i == 5 ? 100.0 : i == 9 ? -100.0 : 1.0});
     plotthin::HalveEnvelope(p, 4);
     // Groups [0..3] flat, [4..7] with the peak at 5; the newest 4 stay as they are.
     ASSERT_EQ(p.size(), 8);
@@ -354,6 +360,7 @@ TEST(PlotThinning, HalvesAndKeepsPeaksInTimeOrder)
     EXPECT_EQ(p[3].value, 100);
     EXPECT_EQ(p[4].key, 8);
     EXPECT_EQ(p[5].value, -100);
-    for (int i = 1; i < p.size(); ++i) EXPECT_LT(p[i - 1].key, p[i].key);
+    for (int i = 1; i < p.size(); ++i)
+        EXPECT_LT(p[i - 1].key, p[i].key);
 }
 }  // namespace

@@ -54,27 +54,39 @@ inline Result Read(QByteArray bytes, qint64 start)
                 columns = true;
                 const int open = line.indexOf('(');
                 const int close = line.indexOf(')');
-                if (open >= 0 && close > open) r.header.unit = line.mid(open + 1, close - open - 1);
+                if (open >= 0 && close > open)
+                    r.header.unit = line.mid(open + 1, close - open - 1);
             } else {
                 const QStringList f = line.split(',', Qt::SkipEmptyParts);
-                if (f.size() < 2) continue;
-                if (f[0].contains(QStringLiteral("表头型号"))) r.header.meterModel = f[1];
-                if (f[0].contains(QStringLiteral("表头序列号"))) r.header.meterSerial = f[1];
-                if (f[0].contains(QStringLiteral("探头型号"))) r.header.probeModel = f[1];
-                if (f[0].contains(QStringLiteral("探头序列号"))) r.header.probeSerial = f[1];
-                if (f[0].contains(QStringLiteral("波长"))) r.header.waveLength = f[1];
-                if (f[0].contains(QStringLiteral("平均次数"))) r.header.averageCount = f[1];
+                if (f.size() < 2)
+                    continue;
+                if (f[0].contains(QStringLiteral("表头型号")))
+                    r.header.meterModel = f[1];
+                if (f[0].contains(QStringLiteral("表头序列号")))
+                    r.header.meterSerial = f[1];
+                if (f[0].contains(QStringLiteral("探头型号")))
+                    r.header.probeModel = f[1];
+                if (f[0].contains(QStringLiteral("探头序列号")))
+                    r.header.probeSerial = f[1];
+                if (f[0].contains(QStringLiteral("波长")))
+                    r.header.waveLength = f[1];
+                if (f[0].contains(QStringLiteral("平均次数")))
+                    r.header.averageCount = f[1];
                 if (f[0].contains(QStringLiteral("起始时间"))) {
                     bool ok = false;
                     const double d = std::trunc(f[1].toDouble(&ok));
-                    start = ok && std::isfinite(d) && d < 9223372036854775808.0 && d >= -9223372036854775808.0 ? qint64(d) : 0;
+                    start = ok && std::isfinite(d) && d < 9223372036854775808.0 &&
+                                    d >= -9223372036854775808.0
+                              ? qint64(d)
+                              : 0;
                     r.header.startSeconds = start;
                 }
             }
             continue;
         }
         const QStringList f = line.split(',', Qt::SkipEmptyParts);
-        if (f.size() < 2) continue;
+        if (f.size() < 2)
+            continue;
         r.keys.append(double(start) + Number(f[0]) * 0.1);
         r.values.append(Number(f[1]));
     }

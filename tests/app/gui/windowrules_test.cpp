@@ -8,7 +8,7 @@ TEST(HitTest, CornersWinOverSidesAndTheBorderIsFourPixels)
 {
     const int w = 800, h = 600;
     EXPECT_EQ(HitTest(3, 3, w, h, false), kHitTopLeft);
-    EXPECT_EQ(HitTest(4, 3, w, h, false), kHitTop);     // 4 px from the left is inside
+    EXPECT_EQ(HitTest(4, 3, w, h, false), kHitTop);  // 4 px from the left is inside
     EXPECT_EQ(HitTest(3, 4, w, h, false), kHitLeft);
     EXPECT_EQ(HitTest(4, 4, w, h, false), kHitNone);
     EXPECT_EQ(HitTest(w - 4, 0, w, h, false), kHitTopRight);

@@ -42,16 +42,20 @@ TEST(PowerRange, ItemTable)
 
 TEST(PowerRange, AutomaticChoiceAtTheEdges)
 {
-    struct Case { qint64 raw; double fs; const char *unit; };
+    struct Case {
+        qint64 raw;
+        double fs;
+        const char *unit;
+    };
     const Case cases[] = {
-        {-7, 50, "nw"},           {0, 50, "nw"},
-        {50, 50, "nw"},           {51, 500, "nw"},
-        {500, 500, "nw"},         {501, 5, "μW"},
-        {5000, 5, "μW"},          {50000, 50, "μW"},
-        {500000, 500, "μW"},      {500001, 5, "mw"},
-        {5000000, 5, "mw"},       {5000001, 50, "mw"},
-        {500000000, 500, "mw"},   {5000000000LL, 5, "w"},
-        {5000000001LL, 10, "w"},  {std::numeric_limits<qint64>::max(), 10, "w"},
+        {-7, 50, "nw"},          {0, 50, "nw"},
+        {50, 50, "nw"},          {51, 500, "nw"},
+        {500, 500, "nw"},        {501, 5, "μW"},
+        {5000, 5, "μW"},         {50000, 50, "μW"},
+        {500000, 500, "μW"},     {500001, 5, "mw"},
+        {5000000, 5, "mw"},      {5000001, 50, "mw"},
+        {500000000, 500, "mw"},  {5000000000LL, 5, "w"},
+        {5000000001LL, 10, "w"}, {std::numeric_limits<qint64>::max(), 10, "w"},
     };
     for (const Case &c : cases) {
         const powerrange::Range r = powerrange::ForRawNw(c.raw);
@@ -100,7 +104,8 @@ TEST(MeasureFormat, NumericViewOverRangeUsesOnlyTheFullScale)
     EXPECT_TRUE(t.value.isEmpty() && t.max.isEmpty() && t.min.isEmpty() && t.mean.isEmpty());
     // Below the lower end is still a number; nothing is over range before the first range.
     EXPECT_FALSE(measurefmt::NumView(-3, totals, 5, "mw").overRange);
-    EXPECT_FALSE(measurefmt::NumView(1e300, totals, std::numeric_limits<double>::max(), "nw").overRange);
+    EXPECT_FALSE(
+        measurefmt::NumView(1e300, totals, std::numeric_limits<double>::max(), "nw").overRange);
 }
 
 // ---- dial ----------------------------------------------------------------------------
@@ -220,10 +225,10 @@ TEST(Dial, RatioModeAndAZeroReference)
 TEST(TickStep, ClockSteps)
 {
     EXPECT_EQ(tickstep::Step(0, 600, 5), 120);
-    EXPECT_EQ(tickstep::Step(100, 103, 5), 1);   // span shorter than the count
+    EXPECT_EQ(tickstep::Step(100, 103, 5), 1);  // span shorter than the count
     EXPECT_EQ(tickstep::Step(0, 0, 4), 1);
     EXPECT_EQ(tickstep::Step(0, 50, 10), 5);
-    EXPECT_EQ(tickstep::Step(0, 9 * 5, 5), 10);   // between 6 and 10, nearer 10
+    EXPECT_EQ(tickstep::Step(0, 9 * 5, 5), 10);  // between 6 and 10, nearer 10
     EXPECT_EQ(tickstep::Step(0, 7 * 4, 4), 6);
     EXPECT_EQ(tickstep::Step(0, 13 * 2, 2), 15);
     EXPECT_EQ(tickstep::Step(0, 2000 * 3, 3), 1800);
@@ -264,9 +269,8 @@ TEST(MeasureConfig, WriteThenReadRestoresTheValuesAndKeepsOtherKeys)
     WriteText(path, "[other]\nkeep=1\n");
     QString error;
     ASSERT_TRUE(measureconfig::Write(path, {1310, 10.5, 20}, &error)) << error.toStdString();
-    EXPECT_EQ(ReadAll(path),
-              "[dataConfig]\nattenuation=10.5\naverageTime=20\nwaveLength=1310\n\n"
-              "[other]\nkeep=1\n");
+    EXPECT_EQ(ReadAll(path), "[dataConfig]\nattenuation=10.5\naverageTime=20\nwaveLength=1310\n\n"
+                             "[other]\nkeep=1\n");
     measureconfig::Loaded loaded;
     ASSERT_TRUE(measureconfig::Read(path, &loaded, &error));
     EXPECT_EQ(loaded.waveLength, 1310);
@@ -285,7 +289,8 @@ TEST(MeasureConfig, MissingKeysStayEmptyAndOutOfRangeValuesAreClamped)
     EXPECT_EQ(loaded.waveLength, 1);
     EXPECT_EQ(loaded.attenuation, 9999.0);
     EXPECT_FALSE(loaded.averageTime.has_value());
-    WriteText(path, "[dataConfig]\nwaveLength=99999999999999\naverageTime=-4\nattenuation=-1.005\n");
+    WriteText(path,
+              "[dataConfig]\nwaveLength=99999999999999\naverageTime=-4\nattenuation=-1.005\n");
     ASSERT_TRUE(measureconfig::Read(path, &loaded, &error));
     EXPECT_EQ(loaded.waveLength, 10000);
     EXPECT_EQ(loaded.averageTime, 1);
@@ -296,11 +301,10 @@ TEST(MeasureConfig, TextWhereANumberBelongsRejectsTheWholeFile)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("c.ini");
-    for (const char *text : {"[dataConfig]\nwaveLength=1310\naverageTime=abc\n",
-                             "[dataConfig]\nwaveLength=13x0\n",
-                             "[dataConfig]\nattenuation=nan\nwaveLength=5\n",
-                             "[dataConfig]\nattenuation=inf\n",
-                             "[dataConfig]\nwaveLength=1310.5\n"}) {
+    for (const char *text :
+         {"[dataConfig]\nwaveLength=1310\naverageTime=abc\n", "[dataConfig]\nwaveLength=13x0\n",
+          "[dataConfig]\nattenuation=nan\nwaveLength=5\n", "[dataConfig]\nattenuation=inf\n",
+          "[dataConfig]\nwaveLength=1310.5\n"}) {
         WriteText(path, text);
         measureconfig::Loaded loaded;
         QString error;

@@ -64,14 +64,19 @@ Relay::Relay(OpticalDev *worker)
     connect(worker, &OpticalDev::SigAddDev, this, &Relay::SigAddDev, Qt::QueuedConnection);
     connect(worker, &OpticalDev::SigScanFinish, this, &Relay::SigScanFinish, Qt::QueuedConnection);
     connect(worker, &OpticalDev::SigOpenFinish, this, &Relay::SigOpenFinish, Qt::QueuedConnection);
-    connect(worker, &OpticalDev::SigConnChanged, this, &Relay::SigConnChanged, Qt::QueuedConnection);
-    connect(this, &Relay::SigRemovDev, this, [this](int id) { order << QStringLiteral("remove:%1").arg(id); });
-    connect(this, &Relay::SigAddDev, this, [this](int id) { order << QStringLiteral("add:%1").arg(id); });
+    connect(worker, &OpticalDev::SigConnChanged, this, &Relay::SigConnChanged,
+            Qt::QueuedConnection);
+    connect(this, &Relay::SigRemovDev, this,
+            [this](int id) { order << QStringLiteral("remove:%1").arg(id); });
+    connect(this, &Relay::SigAddDev, this,
+            [this](int id) { order << QStringLiteral("add:%1").arg(id); });
     connect(this, &Relay::SigScanFinish, this, [this] { order << QStringLiteral("finish"); });
-    connect(this, &Relay::SigOpenFinish, this,
-            [this](int id, bool ok) { order << QStringLiteral("open:%1:%2").arg(id).arg(Flag(ok)); });
-    connect(this, &Relay::SigConnChanged, this,
-            [this](int id, bool ok) { order << QStringLiteral("conn:%1:%2").arg(id).arg(Flag(ok)); });
+    connect(this, &Relay::SigOpenFinish, this, [this](int id, bool ok) {
+        order << QStringLiteral("open:%1:%2").arg(id).arg(Flag(ok));
+    });
+    connect(this, &Relay::SigConnChanged, this, [this](int id, bool ok) {
+        order << QStringLiteral("conn:%1:%2").arg(id).arg(Flag(ok));
+    });
 }
 
 void WorkerJobs::Run(const std::function<void()> &fn)

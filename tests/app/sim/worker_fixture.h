@@ -11,8 +11,8 @@
 #include <tessivar/tessivar.h>
 
 #include <QSignalSpy>
-#include <QTest>
 #include <QStringList>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -78,8 +78,8 @@ protected:
     // probe, and the user would scan again; a persistent failure still shows.
     static constexpr int kRescans = 3;
     bool RescanWhile(const std::function<bool()> &missing, int timeoutMs = 20000);
-    bool ScanUntilKnown(int id);  // RescanWhile the manager does not know `id`
-    bool ConnectStreaming(int id);     // scan if needed, SigOpenDev, wait for samples
+    bool ScanUntilKnown(int id);    // RescanWhile the manager does not know `id`
+    bool ConnectStreaming(int id);  // scan if needed, SigOpenDev, wait for samples
     void InWorker(const std::function<void()> &fn) { jobs->Run(fn); }
 
     DevManage *manager = DevManage::Instance();

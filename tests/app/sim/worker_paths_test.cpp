@@ -34,16 +34,19 @@ TEST_F(WorkerTest, MeterGoneBeforeItsProbeIsAnOpenErrorAndTheScanGoesOn)
 
     emit worker->SigScanDev();
     int probing = -1;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        probing = isDevOpen(kId13) == 1 ? kId13 : isDevOpen(kId14) == 1 ? kId14 : -1;
-        return probing != -1;
-    }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            probing = isDevOpen(kId13) == 1 ? kId13 : isDevOpen(kId14) == 1 ? kId14 : -1;
+            return probing != -1;
+        },
+        10000));
     const int other = probing == kId13 ? kId14 : kId13;
     simmeter::VirtualBus::Instance().Unplug(probing == kId13 ? m14 : m13);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished->count() == 1; }, 20000));
     EXPECT_EQ(debuglines::Count("Scan dev, check inited timeout!"), 1);
-    EXPECT_EQ(debuglines::Count("Scan dev, open error!"), 1) << debuglines::All().join('\n').toStdString();
+    EXPECT_EQ(debuglines::Count("Scan dev, open error!"), 1)
+        << debuglines::All().join('\n').toStdString();
     EXPECT_EQ(added->count(), 0);
     EXPECT_FALSE(manager->GetDevRecord(other));
     EXPECT_FALSE(manager->GetDevRecord(probing));
@@ -57,7 +60,8 @@ TEST_F(WorkerTest, IdentityThatCannotBeReadKeepsTheMeterOutAndClosed)
     const Meter meter = Plug("1-3", cfg);
 
     // An earlier reply missing its budget would end the probe sooner.
-    ASSERT_TRUE(RescanWhile([] { return debuglines::Count("Scan dev, read dev/det name error!") == 0; }));
+    ASSERT_TRUE(
+        RescanWhile([] { return debuglines::Count("Scan dev, read dev/det name error!") == 0; }));
     EXPECT_EQ(debuglines::Count("Scan dev, read dev/det name error!"), 1);
     EXPECT_EQ(added->count(), 0);
     EXPECT_FALSE(manager->GetDevRecord(kId13));
@@ -101,7 +105,8 @@ TEST_F(WorkerTest, StartOfTheStreamWithoutAnswerIsRetriedOnTheNextTick)
     meter->SetFaults(noStartReply);
 
     emit worker->SigOpenDev(kId13);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return debuglines::Count("Inited, start result: false") >= 3; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return debuglines::Count("Inited, start result: false") >= 3; }, 10000));
     // Connected once, but no samples are taken while the start is unconfirmed.
     EXPECT_EQ(debuglines::Count("Disonn -> Normal"), 1);
     EXPECT_EQ(relay->order.count(Conn(kId13, true)), 1);
@@ -111,7 +116,8 @@ TEST_F(WorkerTest, StartOfTheStreamWithoutAnswerIsRetriedOnTheNextTick)
         << meter->Model().ReceivedCount(0x0024);
 
     meter->SetFaults(simmeter::FaultConfig{});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(rec->LatestRaw() - 7000) <= 70; }, 5000)) << rec->LatestRaw();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(rec->LatestRaw() - 7000) <= 70; }, 5000))
+        << rec->LatestRaw();
     EXPECT_EQ(debuglines::Count("Inited, start result: true"), 1);
     EXPECT_EQ(debuglines::Count("Disonn -> Normal"), 1);
 }
@@ -148,7 +154,8 @@ TEST_F(WorkerTest, UnpluggedMeterThatIsNotSelectedDisconnectsWhileTheSelectedOne
 
     const int removedAt = static_cast<int>(relay->order.size());
     ASSERT_TRUE(Scan());
-    EXPECT_EQ(relay->order.mid(removedAt), (QStringList{QStringLiteral("remove:%1").arg(kId14), "finish"}));
+    EXPECT_EQ(relay->order.mid(removedAt),
+              (QStringList{QStringLiteral("remove:%1").arg(kId14), "finish"}));
     EXPECT_EQ(manager->GetSelDev(), kId13);
 }
 
@@ -177,7 +184,8 @@ TEST_F(WorkerTest, OneTickTakesAtMost30SamplesAndLeavesTheRestForTheNext)
     bool capped = false;
     for (int attempt = 0; attempt < 5 && !capped; ++attempt) {
         const uint64_t sent = meter->Model().SamplesSent();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return meter->Model().SamplesSent() >= sent + 400; }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return meter->Model().SamplesSent() >= sent + 400; }, 5000));
         const QList<int> burst{tick(), tick(), tick()};
         bursts += burst;
         capped = burst == QList<int>{30, 30, 30};

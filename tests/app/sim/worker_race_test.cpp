@@ -51,7 +51,8 @@ TEST_F(WorkerTest, LivenessRemovalRacingThePoll)
         const int scansBefore = finished->count();
         manager->RemoveLostDev(kId13);
         // The queued scan probes the meter afresh.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return finished->count() > scansBefore; }, 15000)) << "round " << round;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return finished->count() > scansBefore; }, 15000))
+            << "round " << round;
         ASSERT_TRUE(ScanUntilKnown(kId13)) << "round " << round;
         EXPECT_TRUE(rec->IsRemoved());
         ASSERT_TRUE(ConnectStreaming(kId13)) << "round " << round;

@@ -60,9 +60,13 @@ TEST_F(WorkerTest, ClosingDuringAScanStopsTheProbeAndReleasesTheLibrary)
     // streaming one was stopped on its way out.
     EXPECT_EQ(isDevOpen(kId13), -1);
     EXPECT_EQ(isDevOpen(kId14), -1);
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        return !connected->IsStreaming() && !connected->IsOpenByHost() && !stuck->IsOpenByHost();
-    }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !connected->IsStreaming() && !connected->IsOpenByHost() &&
+                   !stuck->IsOpenByHost();
+        },
+        5000));
     // The scan still reported its end, and the thread went with the worker.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return finished->count() > finishedBefore && t.isNull(); }, 5000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return finished->count() > finishedBefore && t.isNull(); }, 5000));
 }

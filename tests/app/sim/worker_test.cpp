@@ -28,7 +28,8 @@ TEST_F(WorkerTest, ScanWithoutMetersRemovesKnownOnesAndStillFinishes)
 TEST_F(WorkerTest, NewMeterIsProbedAddedWithItsIdentityAndClosedAgain)
 {
     simmeter::MeterConfig cfg;
-    cfg.identity = simmeter::MeterIdentity{"OPM-H200", "H2026-0042", "PD-S120", "P-77031", "FW 2.1.7"};
+    cfg.identity =
+        simmeter::MeterIdentity{"OPM-H200", "H2026-0042", "PD-S120", "P-77031", "FW 2.1.7"};
     const Meter meter = Plug("1-3", cfg);
 
     ASSERT_TRUE(Scan());
@@ -89,7 +90,7 @@ TEST_F(WorkerTest, MeterThatNeverGetsReadyIsClosedAfterAboutThreeSeconds)
     clock.start();
     ASSERT_TRUE(Scan());
     const qint64 took = clock.elapsed();
-    EXPECT_GE(took, 2800);   // 300 rounds of 10 ms at least
+    EXPECT_GE(took, 2800);  // 300 rounds of 10 ms at least
     EXPECT_LT(took, 15000);
     EXPECT_EQ(debuglines::Count("Scan dev, check inited timeout!"), 1);
     EXPECT_EQ(added->count(), 0);
@@ -124,7 +125,8 @@ TEST_F(WorkerTest, OpenStreamsIntoTheRecordAndCloseDisconnectsWithinATick)
 
     emit worker->SigOpenDev(kId13);
     ASSERT_TRUE(QTest::qWaitFor([&] { return relay->order.contains(Conn(kId13, true)); }, 10000));
-    const int openAt = static_cast<int>(relay->order.indexOf(QStringLiteral("open:%1:true").arg(kId13)));
+    const int openAt =
+        static_cast<int>(relay->order.indexOf(QStringLiteral("open:%1:true").arg(kId13)));
     ASSERT_GE(openAt, 0);
     EXPECT_LT(openAt, relay->order.indexOf(Conn(kId13, true)));
     EXPECT_EQ(debuglines::Count("Disonn -> Normal"), 1);

@@ -11,11 +11,11 @@
 #include <tessivar/tessivar.h>
 
 #include <QFile>
-#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtGlobal>
 
 #include <gtest/gtest.h>
 
@@ -31,105 +31,122 @@ namespace e2e {
 using Meter = std::shared_ptr<simmeter::SimMeter>;
 
 // Ids the library derives from these port chains.
-constexpr int kId13 = 3 << 24;                  // "1-3"
-constexpr int kId112 = (1 << 24) + (2 << 16);   // "1-1.2"
-constexpr int kId113 = (1 << 24) + (3 << 16);   // "1-1.3"
+constexpr int kId13 = 3 << 24;                 // "1-3"
+constexpr int kId112 = (1 << 24) + (2 << 16);  // "1-1.2"
+constexpr int kId113 = (1 << 24) + (3 << 16);  // "1-1.3"
 
 // The sim fixture's one wait, with the timeout in ms as these tests give it.
-inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-  return simmeter::testing::WaitFor(condition, std::chrono::milliseconds(timeoutMs));
+inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    return simmeter::testing::WaitFor(condition, std::chrono::milliseconds(timeoutMs));
 }
 
-inline void SetFaults(const Meter& m, const std::function<void(simmeter::FaultConfig&)>& edit) {
-  simmeter::FaultConfig f;
-  edit(f);
-  m->Model().SetFaults(f);
+inline void SetFaults(const Meter& m, const std::function<void(simmeter::FaultConfig&)>& edit)
+{
+    simmeter::FaultConfig f;
+    edit(f);
+    m->Model().SetFaults(f);
 }
 
 // The library's Qt messages, collected while an instance lives.
 class CapturedMessages {
- public:
-  CapturedMessages() {
-    Clear();
-    previous_ = qInstallMessageHandler(&CapturedMessages::Collect);
-  }
-  ~CapturedMessages() { qInstallMessageHandler(previous_); }
-  QStringList Lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.clear();
-  }
+public:
+    CapturedMessages()
+    {
+        Clear();
+        previous_ = qInstallMessageHandler(&CapturedMessages::Collect);
+    }
+    ~CapturedMessages() { qInstallMessageHandler(previous_); }
+    QStringList Lines() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+    }
 
- private:
-  static void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_ << text;
-  }
-  inline static std::mutex mutex_;
-  inline static QStringList lines_;  // guarded by mutex_
-  QtMessageHandler previous_ = nullptr;
+private:
+    static void Collect(QtMsgType, const QMessageLogContext&, const QString& text)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_ << text;
+    }
+    inline static std::mutex mutex_;
+    inline static QStringList lines_;  // guarded by mutex_
+    QtMessageHandler previous_ = nullptr;
 };
 
 class MeterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(logDir_.isValid());
-    openLog(logDir_.path().toUtf8().constData());
-  }
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(logDir_.isValid());
+        openLog(logDir_.path().toUtf8().constData());
+    }
 
-  void TearDown() override {
-    releaseDev();
-    simmeter::VirtualBus::Instance().UnplugAll();
-  }
+    void TearDown() override
+    {
+        releaseDev();
+        simmeter::VirtualBus::Instance().UnplugAll();
+    }
 
-  Meter Plug(const std::string& port) { return simmeter::VirtualBus::Instance().Plug(port); }
+    Meter Plug(const std::string& port) { return simmeter::VirtualBus::Instance().Plug(port); }
 
-  // Scans, opens `id` and waits until it is ready.
-  void OpenReady(int id) {
-    ASSERT_GE(Scan(), 1);
-    ASSERT_EQ(openDev(id), 0);
-    ASSERT_TRUE(Ready(id)) << "meter never became ready";
-  }
-  // Plugs a meter at 1-3 and opens it.
-  Meter OpenMeter() {
-    Meter meter = Plug("1-3");
-    OpenReady(kId13);
-    return meter;
-  }
-  // The number of meters a scan with room for eight finds.
-  static int Scan() {
-    int ids[8];
-    return scanDev(ids, 8);
-  }
-  static bool Ready(int id, int timeoutMs = 3000) {
-    return WaitFor([id] { return isInited(id) == 1; }, timeoutMs);
-  }
-  // Whether `id` still delivers samples: drains its queue, then waits for a fresh one.
-  static bool StillStreams(int id) {
-    PowerData chunk[64];
-    getData(id, chunk, 64);
-    return WaitFor([&] { return getData(id, chunk, 64) > 0; }, 1000);
-  }
+    // Scans, opens `id` and waits until it is ready.
+    void OpenReady(int id)
+    {
+        ASSERT_GE(Scan(), 1);
+        ASSERT_EQ(openDev(id), 0);
+        ASSERT_TRUE(Ready(id)) << "meter never became ready";
+    }
+    // Plugs a meter at 1-3 and opens it.
+    Meter OpenMeter()
+    {
+        Meter meter = Plug("1-3");
+        OpenReady(kId13);
+        return meter;
+    }
+    // The number of meters a scan with room for eight finds.
+    static int Scan()
+    {
+        int ids[8];
+        return scanDev(ids, 8);
+    }
+    static bool Ready(int id, int timeoutMs = 3000)
+    {
+        return WaitFor([id] { return isInited(id) == 1; }, timeoutMs);
+    }
+    // Whether `id` still delivers samples: drains its queue, then waits for a fresh one.
+    static bool StillStreams(int id)
+    {
+        PowerData chunk[64];
+        getData(id, chunk, 64);
+        return WaitFor([&] { return getData(id, chunk, 64) > 0; }, 1000);
+    }
 
-  tessivar::DevThread* Device(int id) { return tessivar::Registry::Instance().Find(id); }
+    tessivar::DevThread* Device(int id) { return tessivar::Registry::Instance().Find(id); }
 
-  QStringList LogLines() {
-    tessivar::log::Flush();
-    QFile f(logDir_.path() + "/vorixOptical.log");
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
-  }
+    QStringList LogLines()
+    {
+        tessivar::log::Flush();
+        QFile f(logDir_.path() + "/vorixOptical.log");
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    }
 
-  int CountLog(const QString& needle) {
-    int n = 0;
-    for (const QString& line : LogLines()) n += line.contains(needle) ? 1 : 0;
-    return n;
-  }
+    int CountLog(const QString& needle)
+    {
+        int n = 0;
+        for (const QString& line : LogLines())
+            n += line.contains(needle) ? 1 : 0;
+        return n;
+    }
 
-  QTemporaryDir logDir_;
+    QTemporaryDir logDir_;
 };
 
 }  // namespace e2e

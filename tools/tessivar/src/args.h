@@ -28,16 +28,16 @@ struct Options {
     Command command = Command::Help;
     // Help: the command whose help was asked for (Command::Help for the overview).
     Command helpTopic = Command::Help;
-    std::string meter;                    // the meter as given (id, serial, port); empty: the only one
-    std::optional<int> wavelengthNm;      // 1..65535 (the meter stores a uint16)
-    std::optional<int> average;           // 1..65535
-    std::optional<uint64_t> count;        // >= 1; read defaults to 1
-    std::optional<double> durationS;      // > 0, finite
+    std::string meter;                // the meter as given (id, serial, port); empty: the only one
+    std::optional<int> wavelengthNm;  // 1..65535 (the meter stores a uint16)
+    std::optional<int> average;       // 1..65535
+    std::optional<uint64_t> count;    // >= 1; read defaults to 1
+    std::optional<double> durationS;  // > 0, finite
     OutputFormat format = OutputFormat::Text;  // stream: Csv unless --format jsonl
-    std::string outputPath;               // empty: standard output
-    std::string logDir;                   // empty: no library log
-    bool verbose = false;                 // show the library's USB diagnostics and protocol trouble
-    bool force = false;                   // zero: even when the probe does not look covered
+    std::string outputPath;                    // empty: standard output
+    std::string logDir;                        // empty: no library log
+    bool verbose = false;  // show the library's USB diagnostics and protocol trouble
+    bool force = false;    // zero: even when the probe does not look covered
 };
 
 struct ParseResult {

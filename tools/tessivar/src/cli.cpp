@@ -17,7 +17,8 @@ namespace detail {
 static_assert(sizeof(PowerData) == 16, "PowerData is the library's 16-byte record");
 
 // What a failed command (0x.... with a reply expected to be empty) means.
-std::string describeCommand(int code) {
+std::string describeCommand(int code)
+{
     switch (code) {
     case TESSIVAR_ERR_NO_DEVICE: return "the meter is no longer known to the library";
     case TESSIVAR_ERR_NO_REPLY: return "timed out (no reply in time)";
@@ -29,8 +30,10 @@ std::string describeCommand(int code) {
 
 // What a failed query means: the library reports a query without a reply in time, or
 // with an empty one, as -4; at the user's end both are a reply that did not come.
-std::string describeQuery(int code) {
-    if (code == TESSIVAR_ERR_ARGUMENT) return "timed out (no reply in time)";
+std::string describeQuery(int code)
+{
+    if (code == TESSIVAR_ERR_ARGUMENT)
+        return "timed out (no reply in time)";
     return describeCommand(code);
 }
 
@@ -41,12 +44,17 @@ std::string meterName(int id) { return "meter " + std::to_string(id); }
 bool stopRequested(const CliEnvironment& env) { return env.stop && env.stop->load(); }
 
 // Waits in small steps so that Ctrl-C is noticed.
-void pause(const CliEnvironment& env, std::chrono::milliseconds d) {
-    if (stopRequested(env)) throw Interrupted{};
+void pause(const CliEnvironment& env, std::chrono::milliseconds d)
+{
+    if (stopRequested(env))
+        throw Interrupted{};
     std::this_thread::sleep_for(d);
 }
 
-void warn(CliEnvironment& env, const std::string& text) { env.err << "tessivar: warning: " << text << "\n"; }
+void warn(CliEnvironment& env, const std::string& text)
+{
+    env.err << "tessivar: warning: " << text << "\n";
+}
 
 bool outputGone(const CliEnvironment& env) { return env.outputClosed && env.outputClosed(); }
 
@@ -56,7 +64,8 @@ namespace {
 
 using namespace detail;
 
-int runCommand(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
+int runCommand(LibrarySession& lib, const Options& opt, CliEnvironment& env)
+{
     switch (opt.command) {
     case Command::Scan: return cmdScan(lib, opt, env);
     case Command::Info: return cmdInfo(lib, opt, env);
@@ -72,20 +81,24 @@ int runCommand(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
 
 // Standard output is written out at the end; a failure there is a failure of the command,
 // except when the reader closed the pipe.
-int finishOutput(int status, CliEnvironment& env) {
+int finishOutput(int status, CliEnvironment& env)
+{
     env.out.flush();
-    if (env.out.good() || outputGone(env)) return status;
+    if (env.out.good() || outputGone(env))
+        return status;
     env.err << "tessivar: Writing to standard output failed.\n";
     return kExitFailure;
 }
 
 }  // namespace
 
-int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
+int runCli(const std::vector<std::string>& args, CliEnvironment& env)
+{
     const ParseResult parsed = parseArgs(args);
     if (!parsed.ok) {
         env.err << "tessivar: " << parsed.error << "\n";
-        env.err << "Try 'tessivar " << (parsed.command ? std::string(commandName(*parsed.command)) + " " : "")
+        env.err << "Try 'tessivar "
+                << (parsed.command ? std::string(commandName(*parsed.command)) + " " : "")
                 << "--help'.\n";
         return kExitUsage;
     }
@@ -102,7 +115,8 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     // The library reports USB-level trouble (e.g. every failed read after an unplug) on
     // the framework's debug stream, which goes to stderr; the tool explains failures in
     // its own words instead. A user's own logging rules are left alone.
-    if (!opt.verbose && !std::getenv("QT_LOGGING_RULES")) setenv("QT_LOGGING_RULES", "default.debug=false", 0);
+    if (!opt.verbose && !std::getenv("QT_LOGGING_RULES"))
+        setenv("QT_LOGGING_RULES", "default.debug=false", 0);
 
     int status = kExitOk;
     LogFile log(opt.logDir);
@@ -118,7 +132,8 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     }
     // The library's log is complete once releaseDev has run (end of the session above).
     if (opt.verbose)
-        for (const auto& line : log.troubleLines()) env.err << "tessivar: library log: " << line << "\n";
+        for (const auto& line : log.troubleLines())
+            env.err << "tessivar: library log: " << line << "\n";
     return finishOutput(status, env);
 }
 

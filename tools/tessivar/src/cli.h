@@ -16,11 +16,11 @@ enum ExitStatus { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 struct CliEnvironment {
     CliEnvironment(std::ostream& o, std::ostream& e) : out(o), err(e) {}
 
-    std::ostream& out;                 // results, data rows when no --output is given
-    std::ostream& err;                 // errors, warnings and the progress line
+    std::ostream& out;                        // results, data rows when no --output is given
+    std::ostream& err;                        // errors, warnings and the progress line
     const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C: ends waits and streams cleanly
-    bool errIsTerminal = false;        // draw the progress line on `err` ...
-    bool outIsTerminal = false;        // ... unless the data rows go to the same terminal
+    bool errIsTerminal = false;               // draw the progress line on `err` ...
+    bool outIsTerminal = false;               // ... unless the data rows go to the same terminal
     std::chrono::milliseconds readyTimeout{3000};  // open until the meter is initialised
     // True when `out` failed because its reader went away (a closed pipe): the command
     // then ends quietly, as command-line tools do. Unset: never.

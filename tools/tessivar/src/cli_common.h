@@ -45,7 +45,8 @@ void pause(const CliEnvironment& env, std::chrono::milliseconds d);
 
 // Runs a query until it does not time out, at most kQueryAttempts times.
 template <typename F>
-int retried(F&& query) {
+int retried(F&& query)
+{
     int rc = query();
     for (int attempt = 1; attempt < kQueryAttempts && timedOut(rc); ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -56,7 +57,8 @@ int retried(F&& query) {
 
 // The same for a command (a setting): only a missing reply (-2) is a time-out there.
 template <typename F>
-int retriedCommand(F&& command) {
+int retriedCommand(F&& command)
+{
     int rc = command();
     for (int attempt = 1; attempt < kQueryAttempts && rc == TESSIVAR_ERR_NO_REPLY; ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -101,8 +103,10 @@ private:
 // The library for the length of one command: its log, releaseDev at the end.
 class LibrarySession {
 public:
-    explicit LibrarySession(const LogFile& log) : log_(log) {
-        if (!log.dir().empty()) openLog(log.dir().c_str());
+    explicit LibrarySession(const LogFile& log) : log_(log)
+    {
+        if (!log.dir().empty())
+            openLog(log.dir().c_str());
     }
     ~LibrarySession() { releaseDev(); }
     LibrarySession(const LibrarySession&) = delete;
@@ -111,10 +115,12 @@ public:
     const LogFile& log() const { return log_; }
 
     // The attached meters' ids, sorted.
-    std::vector<int> scan() {
+    std::vector<int> scan()
+    {
         int ids[TESSIVAR_MAX_DEVICES] = {};
         const int n = scanDev(ids, TESSIVAR_MAX_DEVICES);
-        if (n < 0) throw Failure("scanning for meters failed: " + describeCommand(n));
+        if (n < 0)
+            throw Failure("scanning for meters failed: " + describeCommand(n));
         std::vector<int> out(ids, ids + std::min(n, TESSIVAR_MAX_DEVICES));
         std::sort(out.begin(), out.end());
         return out;
@@ -148,8 +154,10 @@ public:
     int utcOffset() const { return utcOffset_; }
 
     void startStreaming();
-    void stopStreaming() {
-        if (streaming_) stopTransfer(id_);
+    void stopStreaming()
+    {
+        if (streaming_)
+            stopTransfer(id_);
         streaming_ = false;
     }
     void close();
@@ -195,7 +203,8 @@ struct Survey {
     Identity identity;
 };
 
-std::vector<Survey> surveyMeters(LibrarySession& lib, const std::vector<int>& ids, CliEnvironment& env);
+std::vector<Survey> surveyMeters(LibrarySession& lib, const std::vector<int>& ids,
+                                 CliEnvironment& env);
 // The id of the meter the user named (id, head serial or port path), or of the only one.
 int selectMeter(LibrarySession& lib, const Options& opt, CliEnvironment& env);
 

@@ -20,16 +20,21 @@ constexpr std::chrono::milliseconds kFlushInterval{200};
 class LibrarySource : public SampleSource {
 public:
     explicit LibrarySource(int id) : id_(id) {}
-    int fetch(Sample* out, int capacity) override {
+    int fetch(Sample* out, int capacity) override
+    {
         PowerData records[kLibraryQueueRecords];
         const int n = getData(id_, records, std::min(capacity, kLibraryQueueRecords));
-        for (int i = 0; i < n; ++i) out[i] = Sample{records[i].time, records[i].power};
+        for (int i = 0; i < n; ++i)
+            out[i] = Sample{records[i].time, records[i].power};
         return n;
     }
-    LinkState checkLink() override {
-        if (isDevOpen(id_) != 1) return LinkState::Closed;
+    LinkState checkLink() override
+    {
+        if (isDevOpen(id_) != 1)
+            return LinkState::Closed;
         int state = 0;
-        if (getDetectorState(id_, &state) != TESSIVAR_OK) return LinkState::NotAnswering;
+        if (getDetectorState(id_, &state) != TESSIVAR_OK)
+            return LinkState::NotAnswering;
         return state == kProbeAttached ? LinkState::Alive : LinkState::ProbeDetached;
     }
 
@@ -42,11 +47,15 @@ private:
 class TextSink : public SampleSink {
 public:
     using RowFn = std::string (*)(const Sample&, int);
-    TextSink(std::ostream& os, RowFn row, int utcOffset) : os_(os), row_(row), utcOffset_(utcOffset) {}
-    bool write(const Sample* samples, size_t count) override {
+    TextSink(std::ostream& os, RowFn row, int utcOffset) : os_(os), row_(row), utcOffset_(utcOffset)
+    {
+    }
+    bool write(const Sample* samples, size_t count) override
+    {
         std::string text;
         text.reserve(count * 96);
-        for (size_t i = 0; i < count; ++i) text += row_(samples[i], utcOffset_);
+        for (size_t i = 0; i < count; ++i)
+            text += row_(samples[i], utcOffset_);
         os_.write(text.data(), static_cast<std::streamsize>(text.size()));
         const auto now = std::chrono::steady_clock::now();
         if (now - lastFlush_ > kFlushInterval) {
@@ -55,7 +64,8 @@ public:
         }
         return os_.good();
     }
-    bool flush() override {
+    bool flush() override
+    {
         os_.flush();
         return os_.good();
     }
@@ -70,7 +80,8 @@ private:
 // Keeps the samples for output after the run (read --format json).
 class CollectingSink : public SampleSink {
 public:
-    bool write(const Sample* samples, size_t count) override {
+    bool write(const Sample* samples, size_t count) override
+    {
         samples_.insert(samples_.end(), samples, samples + count);
         return true;
     }
@@ -83,18 +94,16 @@ private:
 
 std::string readingRow(const Sample& s, int) { return readingLine(s) + "\n"; }
 
-
-
 // Explains how a stream ended; returns the exit status.
 int reportStreamEnd(const StreamOutcome& o, LibrarySession& lib, int id, const std::string& target,
-                    bool toStandardOutput, CliEnvironment& env) {
+                    bool toStandardOutput, CliEnvironment& env)
+{
     const std::string after = " after " + plural(o.written, "sample") + ".";
     int status = kExitOk;
     switch (o.end) {
     case StreamEnd::CountReached:
     case StreamEnd::DurationElapsed:
-    case StreamEnd::Stopped:
-        break;
+    case StreamEnd::Stopped: break;
     case StreamEnd::LinkLost: {
         std::vector<int> ids;
         try {
@@ -113,27 +122,30 @@ int reportStreamEnd(const StreamOutcome& o, LibrarySession& lib, int id, const s
         break;
     }
     case StreamEnd::SourceFailed:
-        env.err << "tessivar: Reading from meter " << id << " failed (" << describeQuery(o.sourceError)
-                << ")" << after << "\n";
+        env.err << "tessivar: Reading from meter " << id << " failed ("
+                << describeQuery(o.sourceError) << ")" << after << "\n";
         status = kExitFailure;
         break;
     case StreamEnd::WriteFailed:
         // The reader closed the pipe (| head): it has what it wanted.
-        if (toStandardOutput && outputGone(env)) return kExitOk;
+        if (toStandardOutput && outputGone(env))
+            return kExitOk;
         env.err << "tessivar: Writing to " << target << " failed" << after << "\n";
         status = kExitFailure;
         break;
     }
     if (o.dropped > 0) {
         env.err << "tessivar: " << plural(o.dropped, "sample")
-                << (o.dropped == 1 ? " was" : " were") << " lost because the output could not keep up.\n";
+                << (o.dropped == 1 ? " was" : " were")
+                << " lost because the output could not keep up.\n";
         status = kExitFailure;
     }
     return status;
 }
 
 StreamOutcome streamInto(OpenMeter& meter, SampleSink& sink, const StreamConfig& config,
-                         CliEnvironment& env, bool showProgress) {
+                         CliEnvironment& env, bool showProgress)
+{
     static const std::atomic<bool> never{false};
     const std::atomic<bool>& stop = env.stop ? *env.stop : never;
     LibrarySource source(meter.id());
@@ -145,9 +157,11 @@ StreamOutcome streamInto(OpenMeter& meter, SampleSink& sink, const StreamConfig&
     }
     const int id = meter.id();
     ProbeFn probe = [&env, id, &progress](bool detached) {
-        if (progress) env.err << "\r\x1b[K";
+        if (progress)
+            env.err << "\r\x1b[K";
         if (detached)
-            warn(env, "the probe of " + meterName(id) + " was detached: readings are not measurements of light.");
+            warn(env, "the probe of " + meterName(id) +
+                          " was detached: readings are not measurements of light.");
         else
             warn(env, "the probe of " + meterName(id) + " is attached again.");
     };
@@ -156,12 +170,14 @@ StreamOutcome streamInto(OpenMeter& meter, SampleSink& sink, const StreamConfig&
     meter.startStreaming();
     StreamOutcome outcome = runStream(source, sink, withProbe, stop, progress, probe);
     meter.stopStreaming();
-    if (progress) env.err << "\r\x1b[K" << std::flush;
+    if (progress)
+        env.err << "\r\x1b[K" << std::flush;
     return outcome;
 }
 
 // Applies the settings asked for and flags readings that are less than measurements.
-void prepareReadings(const OpenMeter& meter, const Options& opt, CliEnvironment& env) {
+void prepareReadings(const OpenMeter& meter, const Options& opt, CliEnvironment& env)
+{
     applySettings(meter, opt);
     flagCalibration(meter.id(), env);
     flagProbe(meter.id(), env);
@@ -169,7 +185,8 @@ void prepareReadings(const OpenMeter& meter, const Options& opt, CliEnvironment&
 
 }  // namespace
 
-int cmdRead(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
+int cmdRead(LibrarySession& lib, const Options& opt, CliEnvironment& env)
+{
     const int id = selectMeter(lib, opt, env);
     OpenMeter meter(id, lib, env);
     prepareReadings(meter, opt, env);
@@ -191,7 +208,8 @@ int cmdRead(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     return reportStreamEnd(o, lib, id, "standard output", true, env);
 }
 
-int cmdStream(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
+int cmdStream(LibrarySession& lib, const Options& opt, CliEnvironment& env)
+{
     const int id = selectMeter(lib, opt, env);
     OpenMeter meter(id, lib, env);
     prepareReadings(meter, opt, env);
@@ -208,13 +226,17 @@ int cmdStream(LibrarySession& lib, const Options& opt, CliEnvironment& env) {
     }
     const bool csv = opt.format == OutputFormat::Csv;
     const std::string metadata = metadataJson(id, meter);
-    if (csv) *os << "# " << jsonObject({{"metadata", metadata}}) << "\n" << csvHeader();
-    else *os << jsonObject({{"metadata", metadata}}) << "\n";
+    if (csv)
+        *os << "# " << jsonObject({{"metadata", metadata}}) << "\n" << csvHeader();
+    else
+        *os << jsonObject({{"metadata", metadata}}) << "\n";
     TextSink sink(*os, csv ? &csvRow : &jsonlRow, meter.utcOffset());
     StreamConfig config;
     config.count = opt.count;
-    if (opt.durationS) config.duration = std::chrono::duration<double>(*opt.durationS);
-    const StreamOutcome o = streamInto(meter, sink, config, env, file.is_open() || !env.outIsTerminal);
+    if (opt.durationS)
+        config.duration = std::chrono::duration<double>(*opt.durationS);
+    const StreamOutcome o =
+        streamInto(meter, sink, config, env, file.is_open() || !env.outIsTerminal);
     int status = reportStreamEnd(o, lib, id, target, !file.is_open(), env);
     if (file.is_open()) {
         file.close();

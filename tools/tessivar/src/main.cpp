@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <iostream>
 
 #include "cli.h"
@@ -15,7 +15,8 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::atomic<int64_t> g_firstSignalMs{0};
 
-int64_t monotonicMs() {
+int64_t monotonicMs()
+{
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
@@ -25,20 +26,24 @@ int64_t monotonicMs() {
 // than a second later ends the program at once, so a hung program can still be ended.
 // Signals within that second are the same Ctrl-C arriving twice, as happens when a
 // parent (a launcher, a shell script) forwards it to its process group as well.
-void onSignal(int) {
+void onSignal(int)
+{
     const int64_t now = monotonicMs();
     int64_t expected = 0;
     if (g_firstSignalMs.compare_exchange_strong(expected, now)) {
         g_stop.store(true);
         return;
     }
-    if (now - expected > 1000) _exit(130);
+    if (now - expected > 1000)
+        _exit(130);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+int main(int argc, char** argv)
+{
+    static_assert(std::atomic<bool>::is_always_lock_free &&
+                      std::atomic<int64_t>::is_always_lock_free,
                   "the signal handler uses these atomics");
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);

@@ -8,8 +8,8 @@
 namespace tessivar::cli {
 
 struct Sample {
-    int64_t timeMs = 0;   // local wall-clock ms since 1970-01-01 (UTC plus the local offset)
-    double powerNw = 0.0; // the library's value, nanowatts
+    int64_t timeMs = 0;    // local wall-clock ms since 1970-01-01 (UTC plus the local offset)
+    double powerNw = 0.0;  // the library's value, nanowatts
 };
 
 }  // namespace tessivar::cli

@@ -45,7 +45,7 @@ public:
 
 private:
     const size_t maxRecords_;
-    mutable std::mutex mutex_;            // guards every member below
+    mutable std::mutex mutex_;  // guards every member below
     std::condition_variable ready_;
     std::deque<std::vector<Sample>> chunks_;
     size_t queued_ = 0;

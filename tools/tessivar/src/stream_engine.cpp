@@ -16,7 +16,8 @@ constexpr int kFetchChunk = 401;
 
 StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConfig& config,
                         const std::atomic<bool>& stop, const ProgressFn& progress,
-                        const ProbeFn& probe) {
+                        const ProbeFn& probe)
+{
     using Clock = std::chrono::steady_clock;
     SampleQueue queue(config.maxQueuedRecords);
     std::atomic<bool> stopPolling{false};
@@ -39,13 +40,17 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
             if (n > 0) {
                 queue.push(std::vector<Sample>(buffer.begin(), buffer.begin() + n));
                 lastData = now;
-                if (config.probeCheckInterval.count() > 0 && now - lastProbeCheck >= config.probeCheckInterval) {
+                if (config.probeCheckInterval.count() > 0 &&
+                    now - lastProbeCheck >= config.probeCheckInterval) {
                     lastProbeCheck = now;
                     const LinkState state = source.checkLink();
-                    if (state == LinkState::ProbeDetached) probeDetached.store(true);
-                    else if (state == LinkState::Alive) probeDetached.store(false);
+                    if (state == LinkState::ProbeDetached)
+                        probeDetached.store(true);
+                    else if (state == LinkState::Alive)
+                        probeDetached.store(false);
                 }
-                if (n == kFetchChunk) continue;  // more may be waiting: fetch again at once
+                if (n == kFetchChunk)
+                    continue;  // more may be waiting: fetch again at once
             } else if (now - lastData >= config.silenceBeforeCheck) {
                 const LinkState state = source.checkLink();
                 if (state != LinkState::Alive) {
@@ -69,15 +74,19 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
     bool reportedDetached = false;
     auto reportProbe = [&] {
         const bool detached = probeDetached.load();
-        if (probe && detached != reportedDetached) probe(detached);
+        if (probe && detached != reportedDetached)
+            probe(detached);
         reportedDetached = detached;
     };
 
     auto writeChunk = [&](const std::vector<Sample>& chunk) -> bool {
         size_t n = chunk.size();
-        if (config.count) n = static_cast<size_t>(std::min<uint64_t>(n, *config.count - outcome.written));
-        if (n == 0) return true;
-        if (!sink.write(chunk.data(), n)) return false;
+        if (config.count)
+            n = static_cast<size_t>(std::min<uint64_t>(n, *config.count - outcome.written));
+        if (n == 0)
+            return true;
+        if (!sink.write(chunk.data(), n))
+            return false;
         outcome.written += n;
         lastValue = chunk[n - 1].powerNw;
         return true;
@@ -95,8 +104,9 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
         }
         auto wait = std::chrono::milliseconds(50);
         if (deadline)
-            wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now) +
-                                      std::chrono::milliseconds(1));
+            wait = std::min(wait,
+                            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now) +
+                                std::chrono::milliseconds(1));
         std::vector<Sample> chunk;
         if (queue.pop(chunk, wait)) {
             if (!writeChunk(chunk)) {
@@ -114,7 +124,8 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
         reportProbe();
         now = Clock::now();
         if (progress && now >= nextProgress) {
-            progress(outcome.written, std::chrono::duration<double>(now - start).count(), lastValue);
+            progress(outcome.written, std::chrono::duration<double>(now - start).count(),
+                     lastValue);
             nextProgress = now + config.progressInterval;
         }
     }
@@ -133,9 +144,13 @@ StreamOutcome runStream(SampleSource& source, SampleSink& sink, const StreamConf
             }
         }
     }
-    if (outcome.end == StreamEnd::LinkLost && sourceError != 0) outcome.end = StreamEnd::SourceFailed;
-    if (!sink.flush()) outcome.end = StreamEnd::WriteFailed;
-    if (progress) progress(outcome.written, std::chrono::duration<double>(Clock::now() - start).count(), lastValue);
+    if (outcome.end == StreamEnd::LinkLost && sourceError != 0)
+        outcome.end = StreamEnd::SourceFailed;
+    if (!sink.flush())
+        outcome.end = StreamEnd::WriteFailed;
+    if (progress)
+        progress(outcome.written, std::chrono::duration<double>(Clock::now() - start).count(),
+                 lastValue);
 
     outcome.link = link;
     outcome.sourceError = sourceError;

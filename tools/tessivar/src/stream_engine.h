@@ -41,7 +41,7 @@ public:
 };
 
 struct StreamConfig {
-    std::optional<uint64_t> count;                       // stop after this many records
+    std::optional<uint64_t> count;                          // stop after this many records
     std::optional<std::chrono::duration<double>> duration;  // stop after this long
     std::chrono::milliseconds pollInterval{5};
     std::chrono::milliseconds silenceBeforeCheck{1000};
@@ -49,17 +49,24 @@ struct StreamConfig {
     // probe detached mid-stream is flagged; the stream goes on.
     std::chrono::milliseconds probeCheckInterval{0};
     std::chrono::milliseconds progressInterval{250};
-    size_t maxQueuedRecords = size_t(1) << 22;           // 64 MiB of records
+    size_t maxQueuedRecords = size_t(1) << 22;  // 64 MiB of records
 };
 
-enum class StreamEnd { CountReached, DurationElapsed, Stopped, LinkLost, SourceFailed, WriteFailed };
+enum class StreamEnd {
+    CountReached,
+    DurationElapsed,
+    Stopped,
+    LinkLost,
+    SourceFailed,
+    WriteFailed
+};
 
 struct StreamOutcome {
     StreamEnd end = StreamEnd::Stopped;
     uint64_t written = 0;
-    uint64_t dropped = 0;          // records lost because the writer fell too far behind
+    uint64_t dropped = 0;  // records lost because the writer fell too far behind
     LinkState link = LinkState::Alive;
-    int sourceError = 0;           // the negative code when end == SourceFailed
+    int sourceError = 0;  // the negative code when end == SourceFailed
 };
 
 // Progress callback, on the calling thread: records written, seconds since the start,

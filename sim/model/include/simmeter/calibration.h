@@ -65,61 +65,61 @@ constexpr size_t kCalibrationDateSize = 10;
 
 // 0x1009 payload, 10 bytes: wavelengths in nm, ADC thresholds in counts.
 struct BaseRecord {
-  uint16_t startNm = 400;
-  uint16_t endNm = 1100;
-  uint16_t adcLow = 2000;
-  uint16_t adcHigh = 60000;
-  uint16_t detectorType = 3;
+    uint16_t startNm = 400;
+    uint16_t endNm = 1100;
+    uint16_t adcLow = 2000;
+    uint16_t adcHigh = 60000;
+    uint16_t detectorType = 3;
 
-  Bytes Encode() const;
-  // Accepts the 10-byte record, or the 8-byte form without the detector type (which then
-  // keeps `keepType`).
-  static std::optional<BaseRecord> Decode(const Bytes& b, uint16_t keepType);
-  bool operator==(const BaseRecord& o) const;
+    Bytes Encode() const;
+    // Accepts the 10-byte record, or the 8-byte form without the detector type (which then
+    // keeps `keepType`).
+    static std::optional<BaseRecord> Decode(const Bytes& b, uint16_t keepType);
+    bool operator==(const BaseRecord& o) const;
 };
 
 // One linear calibration per range: raw = P * c * k + b (c the spectral coefficient).
 struct LevelPair {
-  double k = 0;
-  double b = 0;
+    double k = 0;
+    double b = 0;
 };
 
 // 0x100B payload, 128 bytes: eight (double k, double b), range 1 first.
 struct LevelRecord {
-  std::array<LevelPair, kRangeCount> ranges{};
+    std::array<LevelPair, kRangeCount> ranges{};
 
-  Bytes Encode() const;
-  static std::optional<LevelRecord> Decode(const Bytes& b);
-  bool operator==(const LevelRecord& o) const;
+    Bytes Encode() const;
+    static std::optional<LevelRecord> Decode(const Bytes& b);
+    bool operator==(const LevelRecord& o) const;
 };
 
 struct SpectralEntry {
-  uint16_t nm = 0;
-  float coef = 0;
+    uint16_t nm = 0;
+    float coef = 0;
 };
 
 // 0x100D payload: u16 n, then n packed {u16 nm, float coef}.
 struct SpectralTable {
-  std::vector<SpectralEntry> entries;
+    std::vector<SpectralEntry> entries;
 
-  Bytes Encode() const;
-  // Strict: exactly 2 + 6n bytes.
-  static std::optional<SpectralTable> Decode(const Bytes& b);
-  // Linear interpolation in single precision, the later segment winning where two touch
-  // (this is how a host computes it, so raw values round-trip exactly). Outside the table the
-  // nearest end value; 1.0 for an empty table.
-  float CoefficientAt(double nm) const;
-  bool operator==(const SpectralTable& o) const;
+    Bytes Encode() const;
+    // Strict: exactly 2 + 6n bytes.
+    static std::optional<SpectralTable> Decode(const Bytes& b);
+    // Linear interpolation in single precision, the later segment winning where two touch
+    // (this is how a host computes it, so raw values round-trip exactly). Outside the table the
+    // nearest end value; 1.0 for an empty table.
+    float CoefficientAt(double nm) const;
+    bool operator==(const SpectralTable& o) const;
 };
 
 struct Calibration {
-  BaseRecord base;
-  LevelRecord level;
-  SpectralTable spectral;
-  double probeOffset = 0;                   // 0x101D, in the unit of the power values
-  std::string date = "2026-01-15";          // 0x101F, sent as 10 bytes
+    BaseRecord base;
+    LevelRecord level;
+    SpectralTable spectral;
+    double probeOffset = 0;           // 0x101D, in the unit of the power values
+    std::string date = "2026-01-15";  // 0x101F, sent as 10 bytes
 
-  bool operator==(const Calibration& o) const;
+    bool operator==(const Calibration& o) const;
 };
 
 LevelRecord DefaultLevelRecord();

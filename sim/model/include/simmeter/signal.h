@@ -14,16 +14,16 @@ namespace simmeter {
 // From `atS` seconds after the signal was set, the optical power is `powerNw` (the last step
 // whose time has passed wins; before the first step, SignalConfig::powerNw holds).
 struct PowerStep {
-  double atS = 0;
-  double powerNw = 0;
+    double atS = 0;
+    double powerNw = 0;
 };
 
 struct SignalConfig {
-  double powerNw = 1000.0;     // optical power before spectral correction
-  double noiseRel = 0.002;     // standard deviation of gaussian noise, relative to the power
-  double driftNwPerS = 0;      // linear drift since the signal was set
-  double sampleRateHz = 100;   // 0x200A frames per second while streaming (capped at 20000)
-  std::vector<PowerStep> steps;
+    double powerNw = 1000.0;    // optical power before spectral correction
+    double noiseRel = 0.002;    // standard deviation of gaussian noise, relative to the power
+    double driftNwPerS = 0;     // linear drift since the signal was set
+    double sampleRateHz = 100;  // 0x200A frames per second while streaming (capped at 20000)
+    std::vector<PowerStep> steps;
 };
 
 constexpr double kMaxSampleRateHz = 20000;
@@ -32,8 +32,8 @@ constexpr double kMaxSampleRateHz = 20000;
 double NominalPowerNw(const SignalConfig& s, double t);
 
 struct RangedSample {
-  uint16_t range = 1;  // 1..8
-  uint16_t raw = 0;
+    uint16_t range = 1;  // 1..8
+    uint16_t raw = 0;
 };
 
 // An auto-ranging head: of the ranges with a usable k (> 0, finite), the most sensitive one
@@ -45,13 +45,13 @@ RangedSample AutoRange(double powerNw, float coefficient, const BaseRecord& base
 
 // Reproducible gaussian noise source.
 class NoiseSource {
- public:
-  explicit NoiseSource(uint64_t seed) : rng_(seed) {}
-  double Gaussian() { return dist_(rng_); }
+public:
+    explicit NoiseSource(uint64_t seed) : rng_(seed) {}
+    double Gaussian() { return dist_(rng_); }
 
- private:
-  std::mt19937_64 rng_;
-  std::normal_distribution<double> dist_{0.0, 1.0};
+private:
+    std::mt19937_64 rng_;
+    std::normal_distribution<double> dist_{0.0, 1.0};
 };
 
 }  // namespace simmeter

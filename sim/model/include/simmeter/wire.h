@@ -22,10 +22,10 @@ namespace wire {
 
 constexpr uint8_t kRequestByte0 = 0x55;  // request header on the wire: 55 AA
 constexpr uint8_t kRequestByte1 = 0xAA;
-constexpr uint8_t kReplyByte0 = 0xAA;    // reply header on the wire: AA 55
+constexpr uint8_t kReplyByte0 = 0xAA;  // reply header on the wire: AA 55
 constexpr uint8_t kReplyByte1 = 0x55;
-constexpr size_t kRequestOverhead = 8;   // header, code, length, checksum
-constexpr size_t kReplyOverhead = 10;    // header, code, status, length, checksum
+constexpr size_t kRequestOverhead = 8;  // header, code, length, checksum
+constexpr size_t kReplyOverhead = 10;   // header, code, status, length, checksum
 // Largest request payload the meter accepts; a header announcing more is taken as noise.
 constexpr size_t kMaxRequestPayload = 8192;
 
@@ -52,40 +52,40 @@ Bytes EncodeReply(uint16_t code, uint16_t status, const Bytes& payload,
                   std::optional<uint16_t> lengthField = std::nullopt);
 
 struct Request {
-  uint16_t code = 0;
-  uint16_t lengthField = 0;  // L as sent
-  Bytes payload;             // the 2 * floor(L / 2) bytes the frame carries
+    uint16_t code = 0;
+    uint16_t lengthField = 0;  // L as sent
+    Bytes payload;             // the 2 * floor(L / 2) bytes the frame carries
 };
 
 // Cuts the host's byte stream into request frames. Bytes that do not start a request header
 // are skipped, a frame with a wrong checksum is dropped by skipping its header and
 // resynchronising, and a header announcing more than kMaxRequestPayload is skipped too.
 class RequestDecoder {
- public:
-  void Feed(const uint8_t* data, size_t size);
-  // The next complete, valid request, or nullopt when more bytes are needed.
-  std::optional<Request> Next();
-  // Bytes thrown away so far (noise, bad frames).
-  size_t DiscardedBytes() const { return discarded_; }
-  // Frames dropped for a checksum mismatch so far.
-  size_t BadFrames() const { return badFrames_; }
-  size_t Buffered() const { return buf_.size() - pos_; }
-  void Reset();
+public:
+    void Feed(const uint8_t* data, size_t size);
+    // The next complete, valid request, or nullopt when more bytes are needed.
+    std::optional<Request> Next();
+    // Bytes thrown away so far (noise, bad frames).
+    size_t DiscardedBytes() const { return discarded_; }
+    // Frames dropped for a checksum mismatch so far.
+    size_t BadFrames() const { return badFrames_; }
+    size_t Buffered() const { return buf_.size() - pos_; }
+    void Reset();
 
- private:
-  void Compact();
-  Bytes buf_;
-  size_t pos_ = 0;
-  size_t discarded_ = 0;
-  size_t badFrames_ = 0;
+private:
+    void Compact();
+    Bytes buf_;
+    size_t pos_ = 0;
+    size_t discarded_ = 0;
+    size_t badFrames_ = 0;
 };
 
 struct Reply {
-  uint16_t code = 0;
-  uint16_t status = 0;
-  uint16_t lengthField = 0;
-  Bytes payload;
-  bool checksumOk = false;
+    uint16_t code = 0;
+    uint16_t status = 0;
+    uint16_t lengthField = 0;
+    Bytes payload;
+    bool checksumOk = false;
 };
 
 // Parses meter output for tests and benchmarks: skips leading bytes up to a reply header,

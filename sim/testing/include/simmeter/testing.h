@@ -30,16 +30,16 @@ bool WaitFor(const std::function<bool()>& pred,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
 class SimMeterTest : public ::testing::Test {
- protected:
-  VirtualBus& Bus() { return VirtualBus::Instance(); }
-  // Plugs a meter for this test only.
-  std::shared_ptr<SimMeter> Plug(const std::string& port = "1-1", MeterConfig cfg = {});
-  void Unplug(const std::shared_ptr<SimMeter>& m) { Bus().Unplug(m); }
-  // Unplugs every meter this test plugged (also those unplugged and replugged meanwhile).
-  void TearDown() override;
+protected:
+    VirtualBus& Bus() { return VirtualBus::Instance(); }
+    // Plugs a meter for this test only.
+    std::shared_ptr<SimMeter> Plug(const std::string& port = "1-1", MeterConfig cfg = {});
+    void Unplug(const std::shared_ptr<SimMeter>& m) { Bus().Unplug(m); }
+    // Unplugs every meter this test plugged (also those unplugged and replugged meanwhile).
+    void TearDown() override;
 
- private:
-  std::vector<std::shared_ptr<SimMeter>> plugged_;
+private:
+    std::vector<std::shared_ptr<SimMeter>> plugged_;
 };
 
 }  // namespace testing

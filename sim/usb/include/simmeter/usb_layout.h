@@ -20,33 +20,33 @@ constexpr size_t kMaxPortDepth = 7;  // the deepest chain libusb reports port nu
 // A position on the bus in sysfs notation: "1-3" is port 3 of root hub 1; "1-1.2.3" is port 3
 // of the hub on port 2 of the hub on port 1 of root hub 1.
 struct PortChain {
-  int bus = 1;             // 1..127
-  std::vector<int> ports;  // each 1..31, 1..kMaxPortDepth of them
+    int bus = 1;             // 1..127
+    std::vector<int> ports;  // each 1..31, 1..kMaxPortDepth of them
 
-  std::string Name() const;        // "1-1.2"
-  std::string ParentName() const;  // "1-1", or "usb1" for a port of the root hub
-  PortChain Parent() const;        // precondition: ports.size() > 1
-  std::string DevPath() const;     // sysfs "devpath" attribute: "1.2"
-  bool operator<(const PortChain& o) const;
-  bool operator==(const PortChain& o) const;
+    std::string Name() const;        // "1-1.2"
+    std::string ParentName() const;  // "1-1", or "usb1" for a port of the root hub
+    PortChain Parent() const;        // precondition: ports.size() > 1
+    std::string DevPath() const;     // sysfs "devpath" attribute: "1.2"
+    bool operator<(const PortChain& o) const;
+    bool operator==(const PortChain& o) const;
 };
 
 // Parses "B-P[.P...]"; nullopt for anything else (no spaces, no leading zeros needed).
 std::optional<PortChain> ParsePortChain(const std::string& s);
 
 struct UsbStrings {
-  std::string manufacturer, product, serial;
+    std::string manufacturer, product, serial;
 };
 
 // What endpoint 0 serves for one device.
 struct DescriptorSet {
-  Bytes device;  // 18 bytes
-  Bytes config;  // the whole configuration descriptor
-  UsbStrings strings;
-  bool isHub = false;
+    Bytes device;  // 18 bytes
+    Bytes config;  // the whole configuration descriptor
+    UsbStrings strings;
+    bool isHub = false;
 
-  // sysfs "descriptors": the device descriptor followed by the configuration.
-  Bytes SysfsDescriptors() const;
+    // sysfs "descriptors": the device descriptor followed by the configuration.
+    Bytes SysfsDescriptors() const;
 };
 
 // The meter: one configuration with one vendor-specific interface holding bulk IN 0x81 and

@@ -19,7 +19,10 @@ class DeviceList : public MainWindowTest {
 protected:
     DevConnWidget *Page() { return Find<DevConnWidget>(window, "pageDevConn"); }
     NavigationBar *Bar() { return Find<NavigationBar>(window, "wgNavBar"); }
-    QString EntryButtonText(int id) { return Find<QPushButton>(Page()->FindEntry(id), "pbConn")->text(); }
+    QString EntryButtonText(int id)
+    {
+        return Find<QPushButton>(Page()->FindEntry(id), "pbConn")->text();
+    }
     QString StatStyle(int id) { return Find<QLabel>(Bar()->FindCard(id), "lbStat")->styleSheet(); }
 };
 }  // namespace
@@ -71,11 +74,14 @@ TEST_F(DeviceList, ConnectSelectAndCloseFollowTheUsersClicks)
     ASSERT_TRUE(Connect(a));
     EXPECT_EQ(EntryButtonText(a), "已连接");
     EXPECT_FALSE(Find<QPushButton>(Page()->FindEntry(a), "pbConn")->isEnabled());
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageData"));
     EXPECT_EQ(manager->GetSelDev(), a);
     EXPECT_TRUE(Bar()->FindCard(a)->IsChecked());
     EXPECT_TRUE(Bar()->FindCard(a)->IsConnected());
-    EXPECT_TRUE(Find<QWidget>(Bar()->FindCard(a), "wgInfo")->styleSheet().contains("devInfoBackground_checked.png"));
+    EXPECT_TRUE(Find<QWidget>(Bar()->FindCard(a), "wgInfo")
+                    ->styleSheet()
+                    .contains("devInfoBackground_checked.png"));
 
     // A second meter gets a card but does not take the selection.
     ASSERT_TRUE(Connect(b));
@@ -89,12 +95,14 @@ TEST_F(DeviceList, ConnectSelectAndCloseFollowTheUsersClicks)
     EXPECT_EQ(manager->GetSelDev(), b);
     EXPECT_TRUE(Bar()->FindCard(b)->IsChecked());
     EXPECT_FALSE(Bar()->FindCard(a)->IsChecked());
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageData"));
     // Clicking the checked card again changes nothing but still shows the data page.
     Find<QPushButton>(window, "pbHelp")->click();
     Click(Bar()->FindCard(b));
     EXPECT_EQ(manager->GetSelDev(), b);
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageData"));
 
     // Closing the unselected card still clears the selection; its entry offers "连接".
     Find<QPushButton>(Bar()->FindCard(a), "pbClose")->click();

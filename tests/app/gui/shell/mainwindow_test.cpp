@@ -9,15 +9,15 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QMouseEvent>
-#include <QTest>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 using namespace guitest;
 
@@ -29,7 +29,8 @@ TEST_F(MainWindow, StartsOnTheDevicePageWithItsTextsAndFirstScan)
 {
     Plug(1);
     StartWindow();
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageDevConn"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageDevConn"));
     EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_FALSE(Find<QPushButton>(window, "pbDebug")->isVisible());
     EXPECT_EQ(Find<QLabel>(window, "label_softVersion")->text(), "V1.2.3");
@@ -42,13 +43,15 @@ TEST_F(MainWindow, StartsOnTheDevicePageWithItsTextsAndFirstScan)
     QStringList actions;
     for (QAction *a : Find<QPushButton>(window, "pbFile")->menu()->actions())
         actions << a->text();
-    EXPECT_EQ(actions, QStringList({"打开文件", "打开表头文件", "保存屏幕", "保存配置", "加载配置", "退出"}));
+    EXPECT_EQ(actions, QStringList({"打开文件", "打开表头文件", "保存屏幕", "保存配置", "加载配置",
+                                    "退出"}));
 
     // The pages in their order, by object name.
     QStringList pages;
     for (int i = 0; i < Find<QStackedWidget>(window, "stackedWidget")->count(); ++i)
         pages << Find<QStackedWidget>(window, "stackedWidget")->widget(i)->objectName();
-    EXPECT_EQ(pages, QStringList({"pageDevConn", "pageMeasure", "pageViewFile", "pageHelp", "pageData"}));
+    EXPECT_EQ(pages,
+              QStringList({"pageDevConn", "pageMeasure", "pageViewFile", "pageHelp", "pageData"}));
 
     // The first scan, without a click, listed the meter; the button was never disabled.
     auto *page = Find<DevConnWidget>(window, "pageDevConn");
@@ -81,18 +84,23 @@ TEST_F(MainWindow, NavigationButtonsShowTheirPagesExclusively)
 {
     StartWindow(false);
     Find<QPushButton>(window, "pbMear")->click();
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageMeasure"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageMeasure"));
     Find<QPushButton>(window, "pushButton_viewFile")->click();
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageViewFile"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageViewFile"));
     EXPECT_TRUE(Find<QPushButton>(window, "pushButton_viewFile")->isChecked());
     EXPECT_FALSE(Find<QPushButton>(window, "pbMear")->isChecked());
     Find<QPushButton>(window, "pbHelp")->click();
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageHelp"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageHelp"));
     EXPECT_EQ(Find<QLabel>(window, "label_EmbeddedVersion")->text(), "");  // no meter selected
     Find<QPushButton>(window, "pbDev")->click();
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageData"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageData"));
     Click(Find<QPushButton>(window, "pbAddDev"));
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageDevConn"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageDevConn"));
 }
 
 TEST_F(MainWindow, HelpPageShowsTheSelectedMetersFirmwareAndLinksIntoTheHelpFolder)
@@ -101,10 +109,15 @@ TEST_F(MainWindow, HelpPageShowsTheSelectedMetersFirmwareAndLinksIntoTheHelpFold
     StartWindow();
     ASSERT_TRUE(Connect(IdOfPort(1)));
     Find<QPushButton>(window, "pbHelp")->click();
-    EXPECT_EQ(Find<QLabel>(window, "label_EmbeddedVersion")->text(), manager->GetDevVersion(IdOfPort(1)));
+    EXPECT_EQ(Find<QLabel>(window, "label_EmbeddedVersion")->text(),
+              manager->GetDevVersion(IdOfPort(1)));
     EXPECT_FALSE(Find<QLabel>(window, "label_EmbeddedVersion")->text().isEmpty());
-    EXPECT_TRUE(Find<QLabel>(window, "label_openManual")->text().contains("href = /help/光功率计用户手册.pdf ?type=lately"));
-    EXPECT_TRUE(Find<QLabel>(window, "label_openSDK")->text().contains("href = /help/SDK ?type=lately>查看 SDK"));
+    EXPECT_TRUE(Find<QLabel>(window, "label_openManual")
+                    ->text()
+                    .contains("href = /help/光功率计用户手册.pdf ?type=lately"));
+    EXPECT_TRUE(Find<QLabel>(window, "label_openSDK")
+                    ->text()
+                    .contains("href = /help/SDK ?type=lately>查看 SDK"));
 }
 
 TEST_F(MainWindow, ScreenshotIsSavedAndLoadsWithTheWindowsSize)
@@ -181,7 +194,8 @@ TEST_F(MainWindow, LivenessCheckDropsADetachedProbeAfterThreeFailuresAndRescans)
     EXPECT_EQ(bar->FindCard(id), nullptr);
     EXPECT_EQ(page->FindEntry(id), nullptr);
     EXPECT_EQ(manager->GetSelDev(), -1);
-    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(), Find<QWidget>(window, "pageDevConn"));
+    EXPECT_EQ(Find<QStackedWidget>(window, "stackedWidget")->currentWidget(),
+              Find<QWidget>(window, "pageDevConn"));
     EXPECT_EQ(window->FailCount(), 0);  // the next meter starts with a clean record
 
     // The queued rescan finds the meter unknown; with its probe still detached it is not

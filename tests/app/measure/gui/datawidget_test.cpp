@@ -360,10 +360,22 @@ TEST_F(ConfigFileTest, LoadedFileSetsWhatItHoldsWithinTheLimits)
         const char *status[2];  // parts of the status text; none: no status
     } rows[] = {
         {"[dataConfig]\nwaveLength=1550\n", 700, 37, 3, 1550, 37, 3, {}},
-        {"[dataConfig]\nwaveLength=0\nattenuation=-20000\naverageTime=5000\n", 700, 1, 0, 1,
-         1000, -9999, {}},
-        {"[dataConfig]\nwaveLength=1310\nattenuation=abc\naverageTime=5\n", 800, 1, 0, 800, 1,
-         0, {"未读取", "attenuation"}},
+        {"[dataConfig]\nwaveLength=0\nattenuation=-20000\naverageTime=5000\n",
+         700,
+         1,
+         0,
+         1,
+         1000,
+         -9999,
+         {}},
+        {"[dataConfig]\nwaveLength=1310\nattenuation=abc\naverageTime=5\n",
+         800,
+         1,
+         0,
+         800,
+         1,
+         0,
+         {"未读取", "attenuation"}},
     };
     const QString path = dir.filePath("loaded.ini");
     for (const auto &r : rows) {

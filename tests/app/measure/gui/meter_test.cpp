@@ -7,7 +7,6 @@
 
 #include "simmeter/calibration.h"
 
-#include <QTest>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
@@ -16,6 +15,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cmath>
 
@@ -48,7 +48,8 @@ TEST_F(MeterPanel, WavelengthAndAveragingReachTheMeter)
     auto *wave = Find<QSpinBox>(page, "sbWaveLen");
     auto *average = Find<QSpinBox>(page, "sbAve");
     wave->setValue(1310);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().SampleWavelength() == 1310; }, guitest::kWaitMs));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Model().SampleWavelength() == 1310; }, guitest::kWaitMs));
     average->setValue(16);
     EXPECT_TRUE(QTest::qWaitFor([&] { return Model().Average() == 16; }, guitest::kWaitMs));
 }
@@ -66,7 +67,8 @@ TEST_F(MeterPanel, NumbersFollowTheMeter)
 {
     auto *data = Find<QLabel>(page->NumView(), "lbData");
     // 2000 nW with noise: automatic ranging picks 5 μW.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return data->text().endsWith(QString::fromUtf8("μW")); }, guitest::kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return data->text().endsWith(QString::fromUtf8("μW")); },
+                                guitest::kWaitMs));
 }
 
 TEST_F(MeterPanel, ZeroCompensationWithNoSendsNothing)
@@ -106,8 +108,10 @@ TEST_F(MeterPanel, LoadedSettingsReachTheMeterWithinTheirLimits)
     }
     AnswerFileDialog(path);
     page->LoadConfig();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().SampleWavelength() == 1550; }, guitest::kWaitMs));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().Average() == 1; }, guitest::kWaitMs));  // 0 clamped to 1
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Model().SampleWavelength() == 1550; }, guitest::kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Model().Average() == 1; },
+                                guitest::kWaitMs));  // 0 clamped to 1
 }
 
 }  // namespace

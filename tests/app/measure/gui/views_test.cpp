@@ -28,7 +28,8 @@ using guitest::Find;
 
 bool Near(QColor a, QColor b, int tolerance = 40)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+    return std::abs(a.red() - b.red()) <= tolerance &&
+           std::abs(a.green() - b.green()) <= tolerance &&
            std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
@@ -60,7 +61,8 @@ TEST(PointerDial, NeedleAlongItsAngleAndAFixedHub)
         const QPointF centre(0.5 * size.width(), 0.7 * size.height());
         for (double r : {60.0 * s + 45, 150.0 * s})
             EXPECT_TRUE(Near(PixelAt(img, centre, 45, r), needle))
-                << size.width() << " r=" << r << " " << PixelAt(img, centre, 45, r).name().toStdString();
+                << size.width() << " r=" << r << " "
+                << PixelAt(img, centre, 45, r).name().toStdString();
         // Nothing red where the needle would point for other values.
         EXPECT_FALSE(Near(PixelAt(img, centre, -45, 150 * s), needle, 25));
         // The hub keeps 40 px whatever the size.
@@ -87,7 +89,8 @@ StatBlock Block(double lo, double width, int elapsed = 3725)
     b.statStdDev = 1.5;
     b.statRatio = b.statMin != 0 ? b.statMax / b.statMin : 0;
     for (int i = 0; i < 10; ++i)
-        b.histogram << lo + i * width << lo + (i + 1) * width << (i == 3 ? 40.0 : 6.0 + (i == 0 ? 6 : 0));
+        b.histogram << lo + i * width << lo + (i + 1) * width
+                    << (i == 3 ? 40.0 : 6.0 + (i == 0 ? 6 : 0));
     return b;
 }
 
@@ -473,7 +476,8 @@ TEST_F(RunControlTest, AFileThatCannotBeWrittenIsReported)
     statusLabel->clear();
     guitest::AnswerFileDialog(blocker + "/curve.csv");
     guitest::Click(Button(curve, "pbSave"));
-    EXPECT_TRUE(statusLabel->text().contains(QString::fromUtf8("未保存"))) << statusLabel->text().toStdString();
+    EXPECT_TRUE(statusLabel->text().contains(QString::fromUtf8("未保存")))
+        << statusLabel->text().toStdString();
     statusLabel->clear();
     guitest::AnswerFileDialog(blocker + "/hist.csv");
     guitest::Click(Button(stat, "pbSave"));
