@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include <libusb.h>
 #include <unistd.h>
 
 #include "cli.h"
@@ -126,39 +125,6 @@ double csvPowerNw(const std::string& row)
 
 // A CSV stream file: a metadata comment, the header, then the data rows.
 constexpr size_t kCsvPreamble = 2;
-
-// The meter's interface held through a libusb context of its own, as another program would.
-class OtherProgram {
-public:
-    explicit OtherProgram(const Meter& meter)
-    {
-        EXPECT_EQ(libusb_init(&ctx_), 0);
-        libusb_device** list = nullptr;
-        const ssize_t n = libusb_get_device_list(ctx_, &list);
-        for (ssize_t i = 0; i < n; ++i)
-            if (libusb_get_device_address(list[i]) == meter->DeviceNumber())
-                libusb_open(list[i], &handle_);
-        if (n >= 0)
-            libusb_free_device_list(list, 1);
-        if (handle_)
-            claimed_ = libusb_claim_interface(handle_, 0) == 0;
-    }
-    ~OtherProgram()
-    {
-        if (handle_) {
-            libusb_release_interface(handle_, 0);
-            libusb_close(handle_);
-        }
-        if (ctx_)
-            libusb_exit(ctx_);
-    }
-    bool holds() const { return claimed_; }
-
-private:
-    libusb_context* ctx_ = nullptr;
-    libusb_device_handle* handle_ = nullptr;
-    bool claimed_ = false;
-};
 
 int64_t unixNowMs()
 {
@@ -692,8 +658,8 @@ TEST_F(CliSimTest, StreamAsJsonLinesInfoAndReadAsJsonStartWithTheirMetadata)
 TEST_F(CliSimTest, AMeterHeldByAnotherProgramIsReportedAsInUse)
 {
     Meter m = plug("1-3");
-    OtherProgram other(m);
-    ASSERT_TRUE(other.holds());
+    simmeter::testing::OtherProgram other(*m);
+    ASSERT_TRUE(other.Holds());
     m->ClearReceived();
     CliRun r = run({"read", std::to_string(kId13)});
     EXPECT_EQ(r.status, 1);

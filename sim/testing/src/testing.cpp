@@ -3,6 +3,8 @@
 #include <cstring>
 #include <thread>
 
+#include <libusb.h>
+
 #include "simmeter/preload.h"
 
 namespace simmeter {
@@ -51,6 +53,32 @@ void SimMeterTest::TearDown()
     for (auto it = plugged_.rbegin(); it != plugged_.rend(); ++it)
         Bus().Unplug(*it);
     plugged_.clear();
+}
+
+OtherProgram::OtherProgram(const SimMeter& meter)
+{
+    EXPECT_EQ(libusb_init(&ctx_), 0);
+    libusb_device** list = nullptr;
+    const ssize_t n = libusb_get_device_list(ctx_, &list);
+    for (ssize_t i = 0; i < n; ++i)
+        if (libusb_get_device_address(list[i]) == meter.DeviceNumber())
+            libusb_open(list[i], &handle_);
+    if (n >= 0)
+        libusb_free_device_list(list, 1);
+    if (handle_)
+        claimed_ = libusb_claim_interface(handle_, 0) == 0;
+}
+
+void OtherProgram::Quit()
+{
+    if (handle_) {
+        libusb_release_interface(handle_, 0);
+        libusb_close(handle_);
+        handle_ = nullptr;
+    }
+    if (ctx_)
+        libusb_exit(ctx_);
+    ctx_ = nullptr;
 }
 
 }  // namespace testing

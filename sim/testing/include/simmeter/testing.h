@@ -18,6 +18,9 @@
 
 #include "simmeter/virtual_bus.h"
 
+struct libusb_context;
+struct libusb_device_handle;
+
 namespace simmeter {
 namespace testing {
 
@@ -28,6 +31,25 @@ int RunAllTests(int argc, char** argv);
 // Polls `pred` every millisecond until it holds or `timeout` passes; returns its last value.
 bool WaitFor(const std::function<bool()>& pred,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
+// A meter's interface claimed through a libusb context of its own, as another program
+// would hold it; released by Quit() or at the end of its scope.
+class OtherProgram {
+public:
+    explicit OtherProgram(const SimMeter& meter);
+    ~OtherProgram() { Quit(); }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    // The claim succeeded.
+    bool Holds() const { return claimed_; }
+    void Quit();
+
+private:
+    libusb_context* ctx_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+    bool claimed_ = false;
+};
 
 class SimMeterTest : public ::testing::Test {
 protected:
