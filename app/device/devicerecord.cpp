@@ -4,6 +4,7 @@
 
 #include "locking.h"
 
+#include <chrono>
 #include <limits>
 
 DeviceRecord::DeviceRecord(int id_, const QString &devName_, const QString &detName_,
@@ -25,6 +26,27 @@ void DeviceRecord::AddSamples(const PowerData *samples, int n)
     MutexLock locker(&mutex_);
     store_.AddSamples(samples, n, Attenuation());
     lastPowerRaw_.store(store_.LastPowerRaw(), std::memory_order_relaxed);
+    if (n <= 0)
+        return;
+    for (int i = 0; i < n; ++i)
+        cadence_.Add(samples[i].time);
+    staleAfterMs_.store(cadence_.StaleAfterMs(), std::memory_order_relaxed);
+    // Last, so that a reader who sees the new arrival also sees the new value.
+    lastArrivalMs_.store(SteadyNowMs(), std::memory_order_release);
+}
+
+qint64 DeviceRecord::SteadyNowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool DeviceRecord::IsFresh(qint64 nowMs) const
+{
+    if (!IsStreaming())
+        return false;
+    const qint64 arrived = LastArrivalMs();
+    return arrived >= 0 && nowMs - arrived < StaleAfterMs();
 }
 
 void DeviceRecord::GetPowerLocked(double *current, double totals[3], double factor) const

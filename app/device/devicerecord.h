@@ -2,6 +2,7 @@
 #define QUORVEX_DEVICE_DEVICERECORD_H
 
 #include "measurestore.h"
+#include "samplecadence.h"
 
 #include <QMutex>
 #include <QString>
@@ -22,6 +23,8 @@
 //   change afterwards: any thread may read them without a lock;
 // - waveMin, waveMax, connected, transferStarted belong to the worker thread alone;
 // - waveLen and average are written by the worker and read by any thread (atomics);
+// - the delivery marks (streaming, arrival, stale limit) are atomics: the worker writes
+//   them, any thread reads them;
 // - everything behind the methods below is guarded by the record's mutex (or is atomic)
 //   and may be called from any thread.
 class DeviceRecord {
@@ -85,6 +88,20 @@ public:
     double Attenuation() const { return attenuation_.load(std::memory_order_relaxed); }
     void SetAttenuation(double dB) { attenuation_.store(dB, std::memory_order_relaxed); }
 
+    // ---- delivery: whether the newest sample is a present measurement ----------------
+    // Steady clock of the process in ms (the clock of IsFresh and LastArrivalMs).
+    static qint64 SteadyNowMs();
+    // Worker: set when the meter is ready and its stream started, cleared when it stops
+    // being ready.
+    void SetStreaming(bool on) { streaming_.store(on, std::memory_order_release); }
+    bool IsStreaming() const { return streaming_.load(std::memory_order_acquire); }
+    // Steady ms at which the newest batch arrived; -1 before the first one.
+    qint64 LastArrivalMs() const { return lastArrivalMs_.load(std::memory_order_acquire); }
+    // How old the newest sample may be and still count as present (SampleCadence).
+    qint64 StaleAfterMs() const { return staleAfterMs_.load(std::memory_order_relaxed); }
+    // Streaming, and the newest batch arrived less than StaleAfterMs() before `nowMs`.
+    bool IsFresh(qint64 nowMs) const;
+
     bool IsRemoved() const { return removed_.load(std::memory_order_acquire); }
     void MarkRemoved() { removed_.store(true, std::memory_order_release); }
 
@@ -101,6 +118,10 @@ private:
     std::atomic<double> attenuation_{0.0};
     std::atomic<qint64> lastPowerRaw_{0};  // copy of the store's value, readable without the mutex
     std::atomic<bool> removed_{false};
+    SampleCadence cadence_;  // guarded by mutex_
+    std::atomic<bool> streaming_{false};
+    std::atomic<qint64> lastArrivalMs_{-1};
+    std::atomic<qint64> staleAfterMs_{SampleCadence::kMinStaleMs};
 };
 
 using DeviceRecordPtr = std::shared_ptr<DeviceRecord>;

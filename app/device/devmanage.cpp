@@ -107,6 +107,16 @@ DeviceRecordPtr DevManage::GetDevRecord(int id) const
     return FindLocked(id);
 }
 
+DeviceRecordPtr DevManage::FindBySerials(const QString &devSerial, const QString &detSerial) const
+{
+    ReadLock locker(&lock_);
+    for (const DeviceRecordPtr &rec : records_) {
+        if (rec->devSerial == devSerial && rec->detSerial == detSerial)
+            return rec;
+    }
+    return nullptr;
+}
+
 bool DevManage::GetDevNames(int id, QString *devName, QString *detName) const
 {
     const DeviceRecordPtr rec = GetDevRecord(id);

@@ -45,6 +45,9 @@ public:
     int GetDevIds(int *ids, int max) const;
     int GetDevRecords(DeviceRecordPtr *recs, int max) const;
     DeviceRecordPtr GetDevRecord(int id) const;
+    // The known meter with this head and probe serial (lowest id first); null if none. The
+    // same meter plugged into another port comes back under another id, never other serials.
+    DeviceRecordPtr FindBySerials(const QString &devSerial, const QString &detSerial) const;
     // Copies the two names; returns false and leaves the outputs alone for an unknown id.
     bool GetDevNames(int id, QString *devName, QString *detName) const;
     // Copies of the identity strings; empty for an unknown id.

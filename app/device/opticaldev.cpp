@@ -215,6 +215,7 @@ void OpticalDev::PollOne(DeviceRecord &rec)
         if (rec.connected) {
             rec.connected = false;
             rec.transferStarted = false;
+            rec.SetStreaming(false);
             qDebug() << "Normal -> Disonn";
             emit SigConnChanged(id, false);
         }
@@ -243,6 +244,7 @@ void OpticalDev::PollOne(DeviceRecord &rec)
         qDebug() << "Inited, start result:" << rec.transferStarted;
         if (!rec.transferStarted)
             return;  // retried on the next tick
+        rec.SetStreaming(true);
     }
 
     PowerData samples[kSamplesPerTick];
