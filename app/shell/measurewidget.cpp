@@ -8,6 +8,7 @@
 #include "qcustomplot.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -101,13 +102,18 @@ void MeasureWidget::slot_UpdateData()
     const recorder::Sample s = core_->Tick(&end);
 
     QSharedPointer<QCPGraphDataContainer> points = graph->data();
-    if (points->isEmpty()) {
-        minValue_ = maxValue_ = s.value;
-    } else {
-        minValue_ = std::min(minValue_, s.value);
-        maxValue_ = std::max(maxValue_, s.value);
+    if (s.measured) {
+        if (!haveBounds_) {
+            minValue_ = maxValue_ = s.value;
+            haveBounds_ = true;
+        } else {
+            minValue_ = std::min(minValue_, s.value);
+            maxValue_ = std::max(maxValue_, s.value);
+        }
+        graph->addData(s.key, s.value);
+    } else if (s.delivery == recorder::Sample::Delivery::Stopped && !points->isEmpty()) {
+        graph->addData(s.key, s.value);  // one NaN point: the line breaks over the gap
     }
-    graph->addData(s.key, s.value);
     if (points->size() > kPlotPointCap) {
         QVector<QCPGraphData> copy(points->constBegin(), points->constEnd());
         plotthin::HalveEnvelope(copy, 1000);
@@ -115,9 +121,23 @@ void MeasureWidget::slot_UpdateData()
     }
     RescaleToData();
     ui->wgCurve->replot(QCustomPlot::rpQueuedReplot);
+    ReportDelivery(s);
     ReportWrites();
     if (end != recorder::TickEnd::Running)
         EndRun(true);
+}
+
+void MeasureWidget::ReportDelivery(const recorder::Sample &s)
+{
+    const QString at = QDateTime::fromMSecsSinceEpoch(qint64(s.key * 1000.0))
+                           .toString(QStringLiteral("HH:mm:ss"));
+    if (s.delivery == recorder::Sample::Delivery::Stopped) {
+        emit SigShowMessage(
+            tr("%1 设备没有传送数据，从第%2个采样点起不写入记录").arg(at).arg(s.number));
+    } else if (s.delivery == recorder::Sample::Delivery::Resumed) {
+        emit SigShowMessage(
+            tr("%1 设备恢复传送数据，%2个采样点没有样本").arg(at).arg(s.gapTicks));
+    }
 }
 
 // The same ranges rescaleAxes would give, from the bounds kept per point instead of a pass
@@ -125,7 +145,7 @@ void MeasureWidget::slot_UpdateData()
 void MeasureWidget::RescaleToData()
 {
     QSharedPointer<QCPGraphDataContainer> points = graph->data();
-    if (points->isEmpty())
+    if (points->isEmpty() || !haveBounds_)
         return;
     plottools::SetRangeLikeRescale(ui->wgCurve, true, points->constBegin()->key,
                                    (points->constEnd() - 1)->key);
@@ -157,6 +177,10 @@ void MeasureWidget::EndRun(bool byCondition)
     ui->pbSetRun->setText(tr("开始"));
     sampleTimer->stop();
     LockSettings(false);
+    emit SigShowMessage(tr("测量结束：%1行已写入，%2个采样点没有样本")
+                            .arg(core_->Written())
+                            .arg(core_->MissedTicks()));
+    // A write that failed at the end outweighs the summary.
     ReportWrites();
 }
 
@@ -166,11 +190,18 @@ void MeasureWidget::plot_mouseRelease(QMouseEvent *event) { plottools::MouseRele
 
 void MeasureWidget::on_pbSetRun_clicked(bool checked)
 {
-    // Any id from 0 up is a meter; only a negative one means none.
-    if (DevManage::Instance()->GetSelDev() < 0)
-        return;
+    // A stop always ends the run, whatever became of its meter or the selection.
     if (!checked) {
-        EndRun(false);
+        if (core_->Running())
+            EndRun(false);
+        else
+            ui->pbSetRun->setText(tr("开始"));
+        return;
+    }
+    // Any id from 0 up is a meter; only a negative one means none.
+    if (DevManage::Instance()->GetSelDev() < 0) {
+        ui->pbSetRun->setChecked(false);
+        emit SigShowMessage(tr("请先连接并选择一台设备"));
         return;
     }
     const QString target = recorder::TargetPath(ui->leDir->text(), ui->leFileName->text());
@@ -187,13 +218,18 @@ void MeasureWidget::on_pbSetRun_clicked(bool checked)
         }
         QFile::remove(target);  // a folder stays; the run then writes into it or reports why not
     }
+    reportedFailure_ = false;
+    if (!core_->Start(CurrentSettings())) {  // the meter went while the question was open
+        ui->pbSetRun->setChecked(false);
+        emit SigShowMessage(tr("请先连接并选择一台设备"));
+        return;
+    }
     ui->pbSetRun->setText(tr("停止"));
     unit = QStringLiteral("nw");
     plottools::SetUnit(plot_, unit);
     graph->data()->clear();
     minValue_ = maxValue_ = 0;
-    reportedFailure_ = false;
-    core_->Start(CurrentSettings());
+    haveBounds_ = false;
     sampleTimer->start();
     runClock.start();
     LockSettings(true);

@@ -36,10 +36,12 @@ public:
     static constexpr int kPlotPointCap = 2000000;
 
     const recorder::Recorder &Core() const { return *core_; }
+    bool Recording() const { return core_->Running(); }
     QTimer *SampleTimer() const { return sampleTimer; }
 
 signals:
-    // Rows not being written, and their recovery, in words for the status line.
+    // Rows not being written and their recovery, the meter's delivery stopping and coming
+    // back, the run's end: in words for the status line.
     void SigShowMessage(const QString &text);
 
 public slots:
@@ -61,6 +63,7 @@ private:
     void LockSettings(bool locked);
     void EndRun(bool byCondition);
     void ReportWrites();
+    void ReportDelivery(const recorder::Sample &s);
     void RescaleToData();
 
     Ui::MeasureWidget *ui;
@@ -77,4 +80,5 @@ private:
     bool reportedFailure_ = false;
     // Bounds of the run's data, kept as points come so that the tick's rescale costs O(1).
     double minValue_ = 0, maxValue_ = 0;
+    bool haveBounds_ = false;  // a measured point is in the graph
 };

@@ -31,7 +31,8 @@ public:
     qint64 ms = 1700000000000;
     qint64 NowMs() override { return ms; }
     qint64 SteadyMs() override { return ms; }
-    double LatestPowerNw() override { return 1000.0 + double((ms / 100) % 97); }
+    bool Bind() override { return true; }
+    std::optional<double> FreshPowerNw() override { return 1000.0 + double((ms / 100) % 97); }
     datafile::HeaderInfo Identity() override { return {}; }
 };
 

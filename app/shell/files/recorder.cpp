@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 
 namespace recorder {
 
@@ -132,10 +133,13 @@ bool DiskSink::Append(const QString &path, const QByteArray &bytes, QString *err
 
 // ---- the loop -----------------------------------------------------------------------
 
-void Recorder::Start(const Settings &settings)
+bool Recorder::Start(const Settings &settings)
 {
+    if (!source_.Bind())
+        return false;
     settings_ = settings;
     running_ = true;
+    ticks_ = missed_ = gap_ = 0;
     written_ = 0;
     pending_.clear();
     failing_ = false;
@@ -144,21 +148,46 @@ void Recorder::Start(const Settings &settings)
     // Truncation toward zero of ms × 0.001; integer division does that for both signs.
     startSeconds_ = source_.NowMs() / 1000;
     startSteadyMs_ = source_.SteadyMs();
+    header_ = source_.Identity();
+    header_.startSeconds = startSeconds_;
+    header_.unit = QStringLiteral("nw");
+    return true;
 }
 
 Sample Recorder::Tick(TickEnd *end)
 {
     Sample s;
     s.key = double(source_.NowMs()) * 0.001;
-    s.value = source_.LatestPowerNw();
     if (end)
         *end = TickEnd::Running;
-    if (!running_)
+    if (!running_) {
+        s.value = std::numeric_limits<double>::quiet_NaN();
         return s;
-    pending_.append(s.value);
-    // Every kWriteEvery samples; after a failure the next try comes kWriteEvery samples
-    // later, not on every tick.
-    if (pending_.size() >= kWriteEvery && (!failing_ || pending_.size() % kWriteEvery == 0)) {
+    }
+    s.number = ticks_++;
+    bool rowAdded = false;
+    if (const std::optional<double> v = source_.FreshPowerNw()) {
+        s.value = *v;
+        s.measured = true;
+        if (gap_ > 0) {
+            s.delivery = Sample::Delivery::Resumed;
+            s.gapTicks = gap_;
+        }
+        gap_ = 0;
+        pending_.append({s.number, s.value});
+        rowAdded = true;
+    } else {
+        s.value = std::numeric_limits<double>::quiet_NaN();
+        ++missed_;
+        if (gap_++ == 0)
+            s.delivery = Sample::Delivery::Stopped;
+    }
+    // Every kWriteEvery rows; after a failure the next try comes kWriteEvery rows later,
+    // not on every tick. A gap that begins writes what is pending: it may last all night.
+    if (rowAdded && pending_.size() >= kWriteEvery &&
+        (!failing_ || pending_.size() % kWriteEvery == 0)) {
+        WritePending();
+    } else if (s.delivery == Sample::Delivery::Stopped && !pending_.isEmpty() && !failing_) {
         WritePending();
     }
     const TickEnd why = CheckStop();
@@ -195,7 +224,7 @@ TickEnd Recorder::CheckStop()
         return source_.SteadyMs() - startSteadyMs_ > settings_.durationMs ? TickEnd::DurationElapsed
                                                                           : TickEnd::Running;
     case StopCondition::SampleCount:
-        return Samples() >= settings_.sampleCount ? TickEnd::CountReached : TickEnd::Running;
+        return Rows() >= settings_.sampleCount ? TickEnd::CountReached : TickEnd::Running;
     case StopCondition::Manual: break;
     }
     return TickEnd::Running;
@@ -241,14 +270,11 @@ bool Recorder::WriteBlock()
     text.reserve(n * 16 + 512);
     const std::optional<qint64> size = sink_.FileSize(path);
     if (!size || *size == 0) {
-        // A new file (or one left empty): the full header, with the run's start time.
-        datafile::HeaderInfo info = source_.Identity();
-        info.startSeconds = startSeconds_;
-        info.unit = QStringLiteral("nw");
-        text += datafile::Header(datafile::Variant::Recording, info);
+        // A new file (or one left empty): the full header as the run began.
+        text += datafile::Header(datafile::Variant::Recording, header_);
     }
     for (int i = 0; i < n; ++i)
-        text += datafile::RecordingRow(written_ + i, pending_[i]);
+        text += datafile::RecordingRow(pending_[i].number, pending_[i].value);
     QString error;
     if (!sink_.Append(path, text.toUtf8(), &error)) {
         return Fail(QCoreApplication::translate("recorder", "无法写入文件%1：%2").arg(path, error));

@@ -1,6 +1,14 @@
 // The measurement recorder's loop apart from widgets: one sample per tick from a source,
 // rows written in blocks to the data files through a sink, the stop conditions.
 //
+// Rows: a tick writes the run's meter's newest value only while it is a present
+// measurement (the source says so); otherwise the tick writes no row but still takes its
+// sample number, so every row keeps the time its number gives (start + number × 0.1 s)
+// and a gap in the delivery shows as a jump in the numbers.
+//
+// A run is one meter's run: the source is bound to the meter selected at the start, and
+// the header (identity and settings) is taken then, whatever happens to the meter later.
+//
 // Files: single-file mode appends to dir/name; multiple-file mode treats dir/name as a
 // folder of numbered files and appends to the last file (natural name order) that is still
 // below 10 MiB, else starts sample_N.csv. A file that is new (or empty) gets a complete
@@ -62,10 +70,16 @@ QString ChooseMultiFile(const QVector<CsvFile> &files);
 class Source {
 public:
     virtual ~Source() = default;
-    virtual qint64 NowMs() = 0;          // wall clock, ms since the epoch (UTC)
-    virtual qint64 SteadyMs() = 0;       // monotonic, for the duration stop
-    virtual double LatestPowerNw() = 0;  // selected meter's newest power, whole nW; 0 without one
-    virtual datafile::HeaderInfo Identity() = 0;  // header lines of the selected meter
+    virtual qint64 NowMs() = 0;     // wall clock, ms since the epoch (UTC)
+    virtual qint64 SteadyMs() = 0;  // monotonic, for the duration stop
+    // Binds the source to the selected meter for a new run; false when none is selected.
+    virtual bool Bind() = 0;
+    // The bound meter's newest power in whole nW while it is a present measurement (the
+    // meter streams and its newest sample is younger than its stale limit); nothing
+    // while it delivers none, has gone, or came back and has not delivered yet.
+    virtual std::optional<double> FreshPowerNw() = 0;
+    // Header lines of the bound meter as it is now.
+    virtual datafile::HeaderInfo Identity() = 0;
 };
 
 class Sink {
@@ -96,19 +110,32 @@ public:
 
 enum class TickEnd { Running, StorageReached, DurationElapsed, CountReached };
 
+// What one tick saw. A tick without a sample has value NaN, so that a plot that takes it
+// as a point breaks its line there.
 struct Sample {
+    enum class Delivery {
+        Steady,   // as on the tick before (samples, or still none)
+        Stopped,  // the first tick without a sample (after samples, or at the run's start)
+        Resumed   // the first sample after ticks without one (gapTicks of them)
+    };
     double key = 0;    // s since the epoch, with fraction
-    double value = 0;  // nW
+    double value = 0;  // nW; NaN when the tick had no sample
+    bool measured = false;
+    qint64 number = -1;  // the tick's sample number; -1 outside a run
+    Delivery delivery = Delivery::Steady;
+    qint64 gapTicks = 0;  // with Resumed: the ticks the gap lasted
 };
 
 class Recorder {
 public:
     Recorder(Source &source, Sink &sink) : source_(source), sink_(sink) {}
 
-    // A new run: numbers from 0, start time now, nothing pending.
-    void Start(const Settings &settings);
-    // One sampling tick: takes a sample, writes once kWriteEvery rows are pending, checks
-    // the stop condition. A run that ends here has written what it could and stopped.
+    // A new run on the selected meter: numbers from 0, start time and header now, nothing
+    // pending. False (and nothing started) when no meter is selected.
+    bool Start(const Settings &settings);
+    // One sampling tick: takes a sample number and, if the meter delivered, a row; writes
+    // once kWriteEvery rows are pending or when a gap begins; checks the stop condition. A
+    // run that ends here has written what it could and stopped.
     Sample Tick(TickEnd *end = nullptr);
     // Stop by hand: writes every pending row it can. False if rows are left unwritten.
     bool Stop();
@@ -116,9 +143,12 @@ public:
     bool WritePending();
 
     bool Running() const { return running_; }
-    qint64 Samples() const { return written_ + pending_.size(); }
-    qint64 Written() const { return written_; }
+    qint64 Ticks() const { return ticks_; }  // sample numbers taken in the run
+    qint64 Rows() const { return written_ + pending_.size(); }  // rows recorded (count stop)
+    qint64 Written() const { return written_; }                 // rows in files
     qint64 Pending() const { return pending_.size(); }
+    qint64 MissedTicks() const { return missed_; }  // ticks of the run without a sample
+    qint64 GapTicks() const { return gap_; }        // of the gap going on now; 0 if none
     qint64 StartSeconds() const { return startSeconds_; }
     const Settings &CurrentSettings() const { return settings_; }
     // The last write's fate: failing, its reason (Chinese), the file last written.
@@ -139,8 +169,16 @@ private:
     bool running_ = false;
     qint64 startSeconds_ = 0;
     qint64 startSteadyMs_ = 0;
-    qint64 written_ = 0;       // sample number of pending_[0]
-    QVector<double> pending_;  // values not yet in a file
+    struct Row {
+        qint64 number;
+        double value;
+    };
+    datafile::HeaderInfo header_;  // the bound meter at the start
+    qint64 ticks_ = 0;
+    qint64 missed_ = 0;
+    qint64 gap_ = 0;
+    qint64 written_ = 0;    // rows already in files
+    QVector<Row> pending_;  // rows not yet in a file
     bool failing_ = false;
     QString lastError_;
     QString lastPath_;

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,15 +22,22 @@ public:
     qint64 nowMs = 1700000000123;
     qint64 steadyMs = 5000;
     double power = 0;
+    bool selected = true;    // a meter is selected (Bind)
+    bool delivering = true;  // its newest sample is a present one
+    double waveLen = 1310;
     qint64 NowMs() override { return nowMs; }
     qint64 SteadyMs() override { return steadyMs; }
-    double LatestPowerNw() override { return power; }
+    bool Bind() override { return selected; }
+    std::optional<double> FreshPowerNw() override
+    {
+        return delivering ? std::optional<double>(power) : std::nullopt;
+    }
     datafile::HeaderInfo Identity() override
     {
         datafile::HeaderInfo h;
         h.devName = QStringLiteral("OPM");
         h.detSerial = QStringLiteral("D1");
-        h.waveLen = 1310;
+        h.waveLen = waveLen;
         h.average = 8;
         return h;
     }
@@ -293,6 +302,84 @@ TEST_F(RecorderTest, WriteFailureThenSuccessLosesNothing)
     sink.failing = false;
     EXPECT_TRUE(rec.WritePending());
     EXPECT_EQ(RowNumbers(tmp.filePath("data/sample.csv")), Range(0, 1634));
+}
+
+// Delivery stops and comes back: no row for a tick without a sample, numbers go on, each
+// row keeps its time, the count stop counts rows, and the change is said once each way.
+TEST_F(RecorderTest, TicksWithoutASampleWriteNoRowButKeepTheirNumbers)
+{
+    Settings s = Single(StopCondition::SampleCount);
+    s.sampleCount = 100;
+    ASSERT_TRUE(rec.Start(s));
+    QVector<Sample> seen;
+    auto tick = [&](int n, bool delivering) {
+        source.delivering = delivering;
+        for (int i = 0; i < n && rec.Running(); ++i) {
+            source.Advance();
+            seen.append(rec.Tick());
+        }
+    };
+    tick(50, true);
+    tick(30, false);
+    // The gap's start wrote what was pending: a night without the meter loses nothing.
+    EXPECT_EQ(RowNumbers(tmp.filePath("data/sample.csv")), Range(0, 50));
+    EXPECT_EQ(rec.GapTicks(), 30);
+    tick(1000, true);
+    EXPECT_FALSE(rec.Running());
+    EXPECT_EQ(rec.Ticks(), 130);
+    EXPECT_EQ(rec.Rows(), 100);
+    EXPECT_EQ(rec.MissedTicks(), 30);
+    EXPECT_EQ(RowNumbers(tmp.filePath("data/sample.csv")), Range(0, 50) + Range(80, 130));
+
+    ASSERT_EQ(seen.size(), 130);
+    EXPECT_EQ(seen[50].delivery, Sample::Delivery::Stopped);
+    EXPECT_EQ(seen[50].number, 50);
+    EXPECT_FALSE(seen[50].measured);
+    EXPECT_TRUE(std::isnan(seen[50].value));  // the plot breaks its line there
+    EXPECT_EQ(seen[80].delivery, Sample::Delivery::Resumed);
+    EXPECT_EQ(seen[80].gapTicks, 30);
+    int changes = 0;
+    for (const Sample &x : seen)
+        changes += x.delivery != Sample::Delivery::Steady;
+    EXPECT_EQ(changes, 2);
+}
+
+TEST_F(RecorderTest, ARunIsItsMetersFromTheStart)
+{
+    source.selected = false;
+    EXPECT_FALSE(rec.Start(Single()));
+    EXPECT_FALSE(rec.Running());
+
+    // A run whose meter delivers nothing at first says so on its first tick; the header is
+    // the meter's at the start, even when the first block is written much later.
+    source.selected = true;
+    source.delivering = false;
+    ASSERT_TRUE(rec.Start(Single()));
+    source.Advance();
+    EXPECT_EQ(rec.Tick().delivery, Sample::Delivery::Stopped);
+    source.waveLen = 0;  // the meter has gone: what it would tell now is empty
+    Run(150);
+    source.delivering = true;
+    Run(10);
+    ASSERT_TRUE(rec.Stop());
+    const QByteArray bytes = ReadAll(tmp.filePath("data/sample.csv"));
+    EXPECT_TRUE(bytes.contains("\n波长:,1310\n")) << bytes.constData();
+    EXPECT_EQ(RowNumbers(tmp.filePath("data/sample.csv")), Range(151, 161));
+}
+
+TEST_F(RecorderTest, RolloverDuringAGapContinuesTheNumbers)
+{
+    const QString folder = tmp.filePath("data/multiSample");
+    QDir().mkpath(folder);
+    MakeFile(folder + "/sample_0.csv", kRolloverBytes - 500);  // full after the first block
+    ASSERT_TRUE(rec.Start(Multi()));
+    Run(120);
+    source.delivering = false;
+    Run(40);
+    source.delivering = true;
+    Run(100);
+    ASSERT_TRUE(rec.Stop());
+    EXPECT_EQ(RowNumbers(folder + "/sample_1.csv"), Range(100, 120) + Range(160, 260));
 }
 
 TEST_F(RecorderTest, StopByHandWritesEveryPendingRow)
