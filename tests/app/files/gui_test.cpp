@@ -177,15 +177,22 @@ TEST_F(Recorder, NoMeterSelectedStartsNothing)
 {
     manager->SetSelDev(-1);
     Click(run);
-    EXPECT_TRUE(run->isChecked());  // the button toggled by itself
+    EXPECT_FALSE(run->isChecked());  // nothing runs, so the button does not say so
     EXPECT_FALSE(page->SampleTimer()->isActive());
     EXPECT_EQ(run->text(), "开始测量");
+    EXPECT_EQ(Find<QLabel>(window, "label_msg")->text(), "请先连接并选择一台设备");
 }
 
 TEST(RecorderId, MeterIdZeroIsAMeter)
 {
     QTemporaryDir tmp;
-    DevManage::Instance()->SetSelDev(0);
+    DevManage *manager = DevManage::Instance();
+    const DeviceRecordPtr rec = manager->AddDevRecord(0, "head", "probe", "H0", "P0");
+    ASSERT_NE(rec, nullptr);
+    const PowerData sample{1000, 42.0};
+    rec->AddSamples(&sample, 1);
+    rec->SetStreaming(true);
+    manager->SetSelDev(0);
     MeasureWidget page;
     page.findChild<QLineEdit *>("leDir")->setText(tmp.path());
     auto *run = page.findChild<QPushButton *>("pbSetRun");
@@ -193,8 +200,10 @@ TEST(RecorderId, MeterIdZeroIsAMeter)
     EXPECT_TRUE(page.SampleTimer()->isActive());
     page.slot_UpdateData();
     run->click();
-    EXPECT_EQ(datafile::ReadDataSeries(tmp.filePath("sample.csv"), 0).values.size(), 1);
-    DevManage::Instance()->SetSelDev(-1);
+    EXPECT_EQ(datafile::ReadDataSeries(tmp.filePath("sample.csv"), 0).values,
+              QVector<double>{42.0});
+    manager->SetSelDev(-1);
+    manager->RemoveDev(0);
 }
 
 class Viewer : public MainWindowTest {
