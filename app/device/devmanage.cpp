@@ -171,14 +171,16 @@ bool DevManage::IsSelDetConnected() const
     return state == TESSIVAR_DETECTOR_ATTACHED;
 }
 
-void DevManage::RemoveLostDev(int id)
+void DevManage::RemoveLostDev(int id, bool rescan)
 {
     if (OpticalDev *worker = GetOpticalDev()) {
         emit worker->SigCloseDev(id);
-        emit worker->SigScanDev();
+        if (rescan)
+            emit worker->SigScanDev();
     }
     RemoveDev(id);
-    SetSelDev(-1);
+    if (GetSelDev() == id)
+        SetSelDev(-1);
 }
 
 bool DevManage::GetSelPower(double *current, double totals[3]) const

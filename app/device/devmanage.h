@@ -72,13 +72,15 @@ public:
     // False with no selection or an unknown id. Calls the library (up to about 30 ms).
     bool IsSelDetConnected() const;
 
-    // The removal half of the liveness check, after the third failed check in a row
-    // (the caller has already dropped the meter's card and scan entry): asks the worker
-    // to close the meter and to scan again, removes the meter and clears the selection.
+    // The removal half of the liveness check, after the third failed check in a row, and
+    // of the look-out for a meter that stopped streaming (the caller has already dropped
+    // the meter's card and scan entry): asks the worker to close the meter and, with
+    // `rescan`, to scan again, removes the meter and clears the selection if it was this
+    // meter.
     // The queued scan finds the id unknown and probes the meter afresh if it is still
     // plugged in. Safe while the worker polls: the worker keeps its own reference and
     // skips removed records.
-    void RemoveLostDev(int id);
+    void RemoveLostDev(int id, bool rescan = true);
 
     // ---- operations on the selected meter -----------------------------------------
     // current and totals (max, min, mean) in the display unit.

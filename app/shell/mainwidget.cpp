@@ -162,6 +162,11 @@ void MainWidget::ConnectPages()
     connect(bar, &NavigationBar::SigShowDataWin, this, &MainWidget::ShowDataWin);
     connect(worker, &OpticalDev::SigConnChanged, bar, &NavigationBar::ConnChanged);
 
+    // The look-out for meters that went missing: what scans find and what gets ready.
+    connect(worker, &OpticalDev::SigAddDev, this, &MainWidget::MeterAdded);
+    connect(worker, &OpticalDev::SigConnChanged, this, &MainWidget::MeterReady);
+    connect(worker, &OpticalDev::SigScanFinish, this, [this] { m_lookout.ScanFinished(); });
+
     // The measurement page's settings.
     DataWidget *dataPage = form->pageData;
     connect(dataPage, &DataWidget::SigSetWaveLen, worker, &OpticalDev::SigSetWaveLen);
@@ -265,8 +270,84 @@ void MainWidget::ShowDebugWidget()
 void MainWidget::OpenFinished(int nDevId, bool bConnRet)
 {
     form->pageDevConn->OpenResult(nDevId, bConnRet);
-    if (bConnRet)
-        form->wgNavBar->AddDevice(nDevId);
+    const qint64 now = DeviceRecord::SteadyNowMs();
+    if (!bConnRet) {
+        m_lookout.OpenFailed(nDevId, now);
+        return;
+    }
+    m_lookout.Opened(DevManage::Instance()->GetDevRecord(nDevId), now);
+    form->wgNavBar->AddDevice(nDevId);
+}
+
+void MainWidget::MeterAdded(int nDevId)
+{
+    const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId);
+    if (!m_lookout.Appeared(rec, DeviceRecord::SteadyNowMs()))
+        return;
+    // A meter the user had connected is back: connected as the user's click would.
+    form->label_msg->setText(
+        tr("设备%1已重新出现，正在重新连接").arg(rec->devSerial));
+    emit m_pOpticalDev->SigOpenDev(nDevId);
+}
+
+void MainWidget::MeterReady(int nDevId, bool bStat)
+{
+    if (!bStat)
+        return;
+    const std::optional<Lookout::Restore> back = m_lookout.Ready(nDevId);
+    DevManage *manager = DevManage::Instance();
+    const DeviceRecordPtr rec = manager->GetDevRecord(nDevId);
+    if (!back || !rec)
+        return;
+    if (const DeviceRecordPtr &old = back->from) {
+        // The meter's own settings go back through the worker, which checks them; the
+        // application's own (attenuation, display unit and range) are copied.
+        emit m_pOpticalDev->SigSetWaveLen(nDevId, old->waveLen.load());
+        emit m_pOpticalDev->SigSetAverage(nDevId, static_cast<ushort>(old->average.load()));
+        rec->SetAttenuation(old->Attenuation());
+        rec->SetUnit(old->Unit());
+        double low = 0, high = 0;
+        old->GetRange(&low, &high);
+        rec->SetRange(low, high);
+    }
+    if (back->select && manager->GetSelDev() < 0) {
+        SelDevChanged(nDevId);
+        // SelDevChanged resets the display range to automatic; the meter keeps its own.
+        if (const DeviceRecordPtr &old = back->from) {
+            double low = 0, high = 0;
+            old->GetRange(&low, &high);
+            rec->SetRange(low, high);
+            rec->SetUnit(old->Unit());
+        }
+    }
+    form->label_msg->setText(tr("设备%1已重新连接").arg(rec->devSerial));
+}
+
+void MainWidget::LookOut()
+{
+    DevManage *manager = DevManage::Instance();
+    const Lookout::Step step = m_lookout.Tick(
+        DeviceRecord::SteadyNowMs(), [manager](int id) { return manager->GetDevRecord(id); },
+        manager->GetSelDev());
+    for (int id : step.forget)
+        DropLostMeter(id, false);
+    if (step.scan)
+        emit m_pOpticalDev->SigScanDev();
+}
+
+void MainWidget::DropLostMeter(int nDevId, bool rescan)
+{
+    DevManage *manager = DevManage::Instance();
+    form->wgNavBar->RemoveDevice(nDevId);
+    form->pageDevConn->ResetEntry(nDevId);
+    form->pageDevConn->RemoveEntry(nDevId);
+    if (manager->GetSelDev() == nDevId)
+        m_nFailCount = 0;  // the next meter starts with a clean record
+    manager->RemoveLostDev(nDevId, rescan);  // close, (rescan,) forget, deselect
+    // A recording goes on (its meter may come back); otherwise the device page shows what
+    // is left to connect.
+    if (!form->pageMeasure->Recording())
+        form->stackedWidget->setCurrentWidget(form->pageDevConn);
 }
 
 void MainWidget::RemoveDiscDev(int nDevId)
@@ -284,6 +365,7 @@ void MainWidget::RemoveDiscDev(int nDevId)
 
 void MainWidget::RemoveDevice(int nDevId)
 {
+    m_lookout.Closed(nDevId);  // closed by the user: never connected again unasked
     form->wgNavBar->RemoveDevice(nDevId);
     form->pageDevConn->ResetEntry(nDevId);
     DevManage::Instance()->SetSelDev(-1);
@@ -293,6 +375,7 @@ void MainWidget::RemoveDevice(int nDevId)
 void MainWidget::UpdateWidget()
 {
     form->pageData->RefreshData();
+    LookOut();
     DevManage *manager = DevManage::Instance();
     const int sel = manager->GetSelDev();
     if (sel < 0)
@@ -306,14 +389,10 @@ void MainWidget::UpdateWidget()
     }
     if (++m_nFailCount < kFailuresToDrop)
         return;
-    // The meter stopped answering: drop it everywhere; the queued rescan offers it again
-    // if it is still plugged in.
-    form->wgNavBar->RemoveDevice(sel);
-    form->pageDevConn->ResetEntry(sel);
-    form->pageDevConn->RemoveEntry(sel);
-    manager->RemoveLostDev(sel);  // close, rescan, forget, deselect
-    m_nFailCount = 0;             // the next meter starts with a clean record
-    form->stackedWidget->setCurrentWidget(form->pageDevConn);
+    // The meter stopped answering: drop it everywhere; the queued rescan finds it again
+    // if it is still plugged in, and the look-out connects it again if the user had.
+    DropLostMeter(sel, true);
+    m_nFailCount = 0;
 }
 
 void MainWidget::slot_openFile()

@@ -8,6 +8,8 @@
 // line (label_msg).
 #pragma once
 
+#include "lookout.h"
+
 #include <QPoint>
 #include <QWidget>
 
@@ -40,6 +42,7 @@ public:
     OpticalDev *Worker() const { return m_pOpticalDev; }
     DebugWidget *Debug() const { return m_pDebugWidget; }
     int FailCount() const { return m_nFailCount; }
+    const Lookout &MeterLookout() const { return m_lookout; }
 
 public slots:
     void ShowDevWin();
@@ -76,6 +79,14 @@ protected:
 
 private:
     void ConnectPages();
+    // The look-out for meters the user connected: a tick's step, a meter a scan added,
+    // a meter that got ready (its settings and selection given back after a return).
+    void LookOut();
+    void MeterAdded(int nDevId);
+    void MeterReady(int nDevId, bool bStat);
+    // Drops a meter that stopped answering everywhere (card, scan entry, manager,
+    // selection) and asks the worker to close it; `rescan` also queues a scan.
+    void DropLostMeter(int nDevId, bool rescan);
     void SetTexts();
     void BuildFileMenu();
     void FitToScreen();
@@ -90,4 +101,5 @@ private:
     int m_nCheckCount = 0;
     int m_nFailCount = 0;
     QButtonGroup *m_btnGroup = nullptr;
+    Lookout m_lookout;
 };
