@@ -285,8 +285,7 @@ void MainWidget::MeterAdded(int nDevId)
     if (!m_lookout.Appeared(rec, DeviceRecord::SteadyNowMs()))
         return;
     // A meter the user had connected is back: connected as the user's click would.
-    form->label_msg->setText(
-        tr("设备%1已重新出现，正在重新连接").arg(rec->devSerial));
+    form->label_msg->setText(tr("设备%1已重新出现，正在重新连接").arg(rec->devSerial));
     emit m_pOpticalDev->SigOpenDev(nDevId);
 }
 
@@ -342,7 +341,7 @@ void MainWidget::DropLostMeter(int nDevId, bool rescan)
     form->pageDevConn->ResetEntry(nDevId);
     form->pageDevConn->RemoveEntry(nDevId);
     if (manager->GetSelDev() == nDevId)
-        m_nFailCount = 0;  // the next meter starts with a clean record
+        m_nFailCount = 0;                    // the next meter starts with a clean record
     manager->RemoveLostDev(nDevId, rescan);  // close, (rescan,) forget, deselect
     // A recording goes on (its meter may come back); otherwise the device page shows what
     // is left to connect.

@@ -129,14 +129,13 @@ void MeasureWidget::slot_UpdateData()
 
 void MeasureWidget::ReportDelivery(const recorder::Sample &s)
 {
-    const QString at = QDateTime::fromMSecsSinceEpoch(qint64(s.key * 1000.0))
-                           .toString(QStringLiteral("HH:mm:ss"));
+    const QString at =
+        QDateTime::fromMSecsSinceEpoch(qint64(s.key * 1000.0)).toString(QStringLiteral("HH:mm:ss"));
     if (s.delivery == recorder::Sample::Delivery::Stopped) {
         emit SigShowMessage(
             tr("%1 设备没有传送数据，从第%2个采样点起不写入记录").arg(at).arg(s.number));
     } else if (s.delivery == recorder::Sample::Delivery::Resumed) {
-        emit SigShowMessage(
-            tr("%1 设备恢复传送数据，%2个采样点没有样本").arg(at).arg(s.gapTicks));
+        emit SigShowMessage(tr("%1 设备恢复传送数据，%2个采样点没有样本").arg(at).arg(s.gapTicks));
     }
 }
 

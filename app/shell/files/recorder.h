@@ -143,7 +143,7 @@ public:
     bool WritePending();
 
     bool Running() const { return running_; }
-    qint64 Ticks() const { return ticks_; }  // sample numbers taken in the run
+    qint64 Ticks() const { return ticks_; }                     // sample numbers taken in the run
     qint64 Rows() const { return written_ + pending_.size(); }  // rows recorded (count stop)
     qint64 Written() const { return written_; }                 // rows in files
     qint64 Pending() const { return pending_.size(); }
