@@ -110,12 +110,12 @@ void DebugWidget::Log(const QString &text)
     bar->setValue(bar->maximum());
 }
 
-bool DebugWidget::WorkerPollsDev() const
+DeviceRecordPtr DebugWidget::WorkerRecord() const
 {
     if (devId == -1)
-        return false;
-    const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(devId);
-    return rec && !rec->IsRemoved();
+        return nullptr;
+    DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(devId);
+    return rec && !rec->IsRemoved() ? rec : nullptr;
 }
 
 void DebugWidget::ScanDev()
@@ -188,9 +188,10 @@ void DebugWidget::StartTran()
 {
     const int ret = startTransfer(devId);
     Log(calib::WithResult(tr("启动传输"), ret == 0));
+    seen_ = RecordSeen();
     timer->start(kPollIntervalMs);
-    if (WorkerPollsDev())
-        Log(tr("   主窗口正在接收该设备的数据, 此处不显示"));
+    if (WorkerRecord())
+        Log(tr("   主窗口正在接收该设备的数据, 此处显示其记录的数值"));
 }
 
 void DebugWidget::StopTran()
@@ -353,20 +354,49 @@ void DebugWidget::SaveParam()
     Log(calib::WithResult(tr("保存参数"), ret == 0));
 }
 
+void DebugWidget::LogPower(qint64 count, const QString &power)
+{
+    Log(QStringLiteral("%1, data num: %2, value: %3")
+            .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")))
+            .arg(count)
+            .arg(power));
+}
+
+void DebugWidget::ShowRecordPower(const DeviceRecord &rec)
+{
+    // Arrival first: the count and the value read after it are at least that batch's.
+    const qint64 arrivalMs = rec.LastArrivalMs();
+    const qint64 samples = rec.ArrivedSamples();
+    const qint64 power = rec.LatestRaw();
+    if (seen_.recordId != rec.id) {
+        // The first look only sets the baseline: what arrived before is not a new batch.
+        seen_ = {rec.id, arrivalMs, samples};
+        return;
+    }
+    if (arrivalMs == seen_.arrivalMs)
+        return;
+    const qint64 count = samples - seen_.samples;
+    seen_ = {rec.id, arrivalMs, samples};
+    // Zero when the previous look already counted this batch (read while it was added).
+    if (count > 0)
+        LogPower(count, calib::ShortestText(static_cast<double>(power)));
+}
+
 void DebugWidget::GetPowerData()
 {
     // The worker takes every sample of a meter it polls; taking some here would leave
-    // holes in the main window's data and show only a share of them here.
-    if (WorkerPollsDev())
+    // holes in the main window's data and show only a share of them here. Its record
+    // shows what the worker took, without taking anything.
+    if (const DeviceRecordPtr rec = WorkerRecord()) {
+        if (rec->IsStreaming())
+            ShowRecordPower(*rec);
         return;
+    }
     PowerData samples[kSamplesPerPoll];
     const int n = getData(devId, samples, kSamplesPerPoll);
     if (n <= 0)
         return;
-    Log(QStringLiteral("%1, data num: %2, value: %3")
-            .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")))
-            .arg(n)
-            .arg(calib::ShortestText(samples[qMin(n, kSamplesPerPoll) - 1].power)));
+    LogPower(n, calib::ShortestText(samples[qMin(n, kSamplesPerPoll) - 1].power));
 }
 
 void DebugWidget::on_pbGetSpec_clicked()

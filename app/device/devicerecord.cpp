@@ -31,6 +31,7 @@ void DeviceRecord::AddSamples(const PowerData *samples, int n)
     for (int i = 0; i < n; ++i)
         cadence_.Add(samples[i].time);
     staleAfterMs_.store(cadence_.StaleAfterMs(), std::memory_order_relaxed);
+    arrivedSamples_.fetch_add(n, std::memory_order_relaxed);
     // Last, so that a reader who sees the new arrival also sees the new value.
     lastArrivalMs_.store(SteadyNowMs(), std::memory_order_release);
 }

@@ -97,6 +97,9 @@ public:
     bool IsStreaming() const { return streaming_.load(std::memory_order_acquire); }
     // Steady ms at which the newest batch arrived; -1 before the first one.
     qint64 LastArrivalMs() const { return lastArrivalMs_.load(std::memory_order_acquire); }
+    // Samples received since the record was made (never reset). Read after LastArrivalMs,
+    // it counts at least the samples up to that arrival, possibly some of a later batch.
+    qint64 ArrivedSamples() const { return arrivedSamples_.load(std::memory_order_relaxed); }
     // How old the newest sample may be and still count as present (SampleCadence).
     qint64 StaleAfterMs() const { return staleAfterMs_.load(std::memory_order_relaxed); }
     // Streaming, and the newest batch arrived less than StaleAfterMs() before `nowMs`.
@@ -121,6 +124,7 @@ private:
     SampleCadence cadence_;  // guarded by mutex_
     std::atomic<bool> streaming_{false};
     std::atomic<qint64> lastArrivalMs_{-1};
+    std::atomic<qint64> arrivedSamples_{0};
     std::atomic<qint64> staleAfterMs_{SampleCadence::kMinStaleMs};
 };
 

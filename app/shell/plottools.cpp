@@ -5,6 +5,8 @@
 
 #include <QMouseEvent>
 
+#include <cmath>
+
 namespace plottools {
 
 Plot SetUp(QCustomPlot *plot, const QString &unit)
@@ -92,9 +94,21 @@ void MouseMove(const Plot &p, QMouseEvent *event)
         return;
     const double key = p.plot->xAxis->pixelToCoord(event->localPos().x());
     // The point at the key or the nearest one before it; the first one before all points.
+    // Gaps (NaN) are no points: the nearest measured one before, else the first after.
     auto it = data->findEnd(key, false);
     if (it != data->constBegin())
         --it;
+    auto back = it;
+    while (back != data->constBegin() && std::isnan(back->value))
+        --back;
+    if (std::isnan(back->value)) {
+        while (it != data->constEnd() && std::isnan(it->value))
+            ++it;
+        if (it == data->constEnd())
+            return;  // nothing but gaps
+    } else {
+        it = back;
+    }
     p.tracer->position->setCoords(key, it->value);
     p.tracerLabel->setText(QStringLiteral("%1").arg(it->value, 0, 'g', 6));
     p.plot->replot(QCustomPlot::rpQueuedReplot);

@@ -31,7 +31,8 @@ void Mark(const Plot &p, bool checked);
 // A left press within 5 px of the marker takes it (dragging off); any other press drops it.
 void MousePress(const Plot &p, QMouseEvent *event);
 // While taken: the marker follows the mouse's key and shows the value of the point at or
-// just before that key ('g' 6).
+// just before that key ('g' 6). Gap points (NaN) are passed over: the measured point
+// before them, or the first one after when there is none before.
 void MouseMove(const Plot &p, QMouseEvent *event);
 void MouseRelease(const Plot &p, QMouseEvent *event);
 // Checked: dragging off, the selection rectangle zooms; unchecked: dragging back on.

@@ -1,6 +1,7 @@
 #include "viewfilewidget.h"
 
 #include "datafile.h"
+#include "plotgaps.h"
 #include "ui_viewfilewidget.h"
 
 #include "qcustomplot.h"
@@ -46,6 +47,8 @@ public:
             minValue = std::min(minValue, p.value);
             maxValue = std::max(maxValue, p.value);
         }
+        // After the ranges: the breaks carry no number.
+        plotgaps::InsertGaps(points);
     }
 
     void Cancel() { cancel_.store(true, std::memory_order_relaxed); }

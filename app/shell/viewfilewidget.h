@@ -1,5 +1,7 @@
 // The saved file viewer page: reads a measurement data file in a worker thread (with
-// progress and a cancel button), shows its meter identity and plots its samples.
+// progress and a cancel button), shows its meter identity and plots its samples. Where the
+// sample numbers jump (ticks the meter delivered nothing for) the line breaks: the plot
+// holds one NaN point there (plotgaps.h).
 #pragma once
 
 #include "plottools.h"

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -90,9 +91,13 @@ void RecorderTicks(const QString &dir)
     DevManage::Instance()->SetSelDev(-1);
 }
 
-QString MakeRecording(const QString &dir, int megabytes)
+// A recording of about `megabytes`; gapEvery > 0 leaves out every gapEvery-th sample number
+// (ticks the meter delivered nothing for), so the viewer breaks the line that often.
+QString MakeRecording(const QString &dir, int megabytes, int gapEvery = 0)
 {
-    const QString path = dir + QStringLiteral("/rec_%1MB.csv").arg(megabytes);
+    const QString path = dir + QStringLiteral("/rec_%1MB%2.csv")
+                                   .arg(megabytes)
+                                   .arg(gapEvery > 0 ? QStringLiteral("_gaps") : QString());
     QFile f(path);
     f.open(QIODevice::WriteOnly);
     datafile::HeaderInfo h;
@@ -104,6 +109,8 @@ QString MakeRecording(const QString &dir, int megabytes)
     while (f.size() < limit) {
         block.clear();
         for (int i = 0; i < 10000; ++i, ++n) {
+            if (gapEvery > 0 && n % gapEvery == gapEvery - 1)
+                continue;
             block += datafile::RecordingRow(n, 1000000.0 + double((n * 7919) % 100000)).toUtf8();
         }
         f.write(block);
@@ -156,13 +163,23 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
+    // Arguments: file sizes in MB for the viewer (default 20 200); "viewer" skips the
+    // recorder's long run.
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.push_back(std::atoi(argv[i]));
+    bool recorder = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "viewer") == 0)
+            recorder = false;
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
     if (sizes.empty())
         sizes = {20, 200};
-    RecorderTicks(dir.path());
-    for (int mb : sizes)
+    if (recorder)
+        RecorderTicks(dir.path());
+    for (int mb : sizes) {
         ViewerOpen(MakeRecording(dir.path(), mb));
+        ViewerOpen(MakeRecording(dir.path(), mb, 10));  // a break after every 9 rows
+    }
     return 0;
 }

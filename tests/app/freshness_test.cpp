@@ -66,4 +66,17 @@ TEST(DeviceRecordFreshness, FreshOnlyWhileStreamingAndYoungerThanTheLimit)
     EXPECT_FALSE(rec.IsFresh(arrived));
 }
 
+TEST(DeviceRecordFreshness, ArrivalCountGrowsByEachBatchAndSurvivesAReset)
+{
+    DeviceRecord rec(1, "head", "probe");
+    EXPECT_EQ(rec.ArrivedSamples(), 0);
+    const PowerData batch[] = {{1000, 5.0}, {1100, 6.0}, {1200, 7.0}};
+    rec.AddSamples(batch, 3);
+    rec.AddSamples(batch, 0);  // an empty poll is no batch
+    EXPECT_EQ(rec.ArrivedSamples(), 3);
+    rec.ResetTotals();
+    rec.AddSamples(batch, 2);
+    EXPECT_EQ(rec.ArrivedSamples(), 5);
+}
+
 }  // namespace

@@ -1,16 +1,16 @@
 // The debug window as the program reaches it: from the main window's hidden debug button,
 // on the meter that the main window's worker streams. The worker keeps every sample, the
-// debug window gets its own answers, and leaving it leaves the meter open and streaming.
+// debug window shows the worker's batches from the meter's record and gets its own answers,
+// and leaving it leaves the meter open and streaming.
 #include "debugwidget.h"
 #include "gui_fixture.h"
 
 #include <tessivar/tessivar.h>
 
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -59,17 +59,30 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
          {"pbScanDev", "pbOpenDev", "pbGetDetName", "pbGetDevName", "pbGetDetSerial",
           "pbGetBaseParam", "pbUpdateTime", "pbSetLevParam", "pbStart"})
         lines += guitest::PressUntilAnswered(debug, name, log);
-    // The debug window's poll runs but takes no samples from the worker.
-    QTimer *poll = nullptr;
-    for (QTimer *t : debug->findChildren<QTimer *>())
-        poll = t->parent() == debug ? t : poll;
-    ASSERT_NE(poll, nullptr);
-    QSignalSpy ticks(poll, &QTimer::timeout);
+    // The debug window's poll shows the worker's batches from the record, taking nothing.
+    const QRegularExpression powerLine(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}, data num: (\\d+), value: (\\S+)$"));
     const int beforeStop = guitest::LogLines(log).size();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() >= 10; }, guitest::kWaitMs));
+    const qint64 samplesBefore = rec->ArrivedSamples();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return guitest::LogLines(log).mid(beforeStop).filter(powerLine).size() >= 5; },
+        guitest::kWaitMs));
     Find<QPushButton>(debug, "pbStop")->click();
+    const qint64 samplesAtStop = rec->ArrivedSamples();
     debug->close();
-    lines += guitest::LogLines(log).mid(beforeStop);
+    const QStringList powers = guitest::LogLines(log).mid(beforeStop).filter(powerLine);
+    qint64 shown = 0;
+    for (const QString &line : powers) {
+        const auto m = powerLine.match(line);
+        EXPECT_GE(m.captured(1).toInt(), 1) << line.toStdString();
+        shown += m.captured(1).toInt();
+        EXPECT_NEAR(m.captured(2).toDouble(), 25000.0, 250.0) << line.toStdString();
+    }
+    // The lines count the record's samples: none twice, none that did not reach it.
+    EXPECT_LE(shown, samplesAtStop - samplesBefore);
+    for (const QString &line : guitest::LogLines(log).mid(beforeStop))
+        if (!powerLine.match(line).hasMatch())
+            lines << line;
     const simmeter::MeterIdentity ident = meter->Model().Identity();
     const simmeter::BaseRecord base = meter->Model().GetCalibration().base;
     const QStringList expected = {
@@ -88,7 +101,7 @@ TEST_F(DebugFromMainWindowTest, OpensCentredAndLeavesTheStreamedMeterAlone)
         QStringLiteral("设置时间: 24-05-08 week 3 10-44-00, 成功"),
         QStringLiteral("设置档位校准参数, 成功"),
         QStringLiteral("启动传输, 成功"),
-        QStringLiteral("   主窗口正在接收该设备的数据, 此处不显示"),
+        QStringLiteral("   主窗口正在接收该设备的数据, 此处显示其记录的数值"),
         QStringLiteral("停止传输, 失败"),
         QStringLiteral("   设备由主窗口打开, 继续传输"),
         QString(),

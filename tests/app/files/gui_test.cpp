@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+
 using namespace guitest;
 
 namespace {
@@ -329,6 +331,72 @@ TEST_F(Viewer, UnreadableFileAndCancelledDialogChangeNothing)
     EXPECT_FALSE(page->IsLoading());
     EXPECT_EQ(Field("lineEdit_meterModel"), "OPM-150");
     EXPECT_EQ(Plot()->graph(0)->dataCount(), 3);
+}
+
+TEST_F(Viewer, AJumpInTheNumbersBreaksTheLineAndChangesNoValue)
+{
+    // Rows 0..9, nothing delivered for 20 ticks, rows 30..39.
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("gap.csv");
+    datafile::HeaderInfo h;
+    h.devName = QStringLiteral("GAP-M");
+    h.startSeconds = 1700000000;
+    QString text = datafile::Header(datafile::Variant::Recording, h);
+    QVector<int> numbers;
+    for (int n = 0; n < 40; ++n)
+        if (n < 10 || n >= 30)
+            numbers << n;
+    for (int n : numbers)
+        text += datafile::RecordingRow(n, 1000 + n);
+    ASSERT_TRUE(datafile::WriteWholeFile(path, text));
+    ASSERT_EQ(datafile::ReadDataSeries(path, 0).values.size(), 20);  // the reader's rows alone
+
+    ASSERT_TRUE(OpenAndWait(path));
+    EXPECT_EQ(Field("lineEdit_meterModel"), "GAP-M");
+    const QSharedPointer<QCPGraphDataContainer> data = Plot()->graph(0)->data();
+    ASSERT_EQ(data->size(), 21);
+    int row = 0;
+    for (int i = 0; i < data->size(); ++i) {
+        const QCPGraphData &p = *data->at(i);
+        if (i == 10) {
+            EXPECT_TRUE(std::isnan(p.value));
+            EXPECT_GT(p.key, 1700000000.9);
+            EXPECT_LT(p.key, 1700000003.0);
+            continue;
+        }
+        EXPECT_DOUBLE_EQ(p.key, 1700000000 + numbers[row] * 0.1);
+        EXPECT_EQ(p.value, 1000 + numbers[row++]);
+    }
+    // The ranges are those of the rows, also after rescaling by hand.
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(Plot()->yAxis->range().lower, 1000) << pass;
+        EXPECT_EQ(Plot()->yAxis->range().upper, 1039) << pass;
+        EXPECT_DOUBLE_EQ(Plot()->xAxis->range().upper, 1700000003.9) << pass;
+        Click(Find<QPushButton>(page, "pushButton_autoScale"));
+    }
+
+    // The marker over the gap shows the last value before it, never "nan".
+    auto *tracer = qobject_cast<QCPItemTracer *>(Plot()->item(0));
+    auto *label = qobject_cast<QCPItemText *>(Plot()->item(1));
+    ASSERT_TRUE(tracer && label);
+    Click(Find<QPushButton>(page, "pushButton_mark"));
+    Plot()->replot();
+    const QPointF at = tracer->position->pixelPosition();
+    QTest::mousePress(Plot(), Qt::LeftButton, Qt::NoModifier, at.toPoint());
+    ASSERT_TRUE(tracer->selected());
+    const struct {
+        double key;
+        const char *shown;
+    } moves[] = {{1700000002.5, "1009"}, {1700000001.96, "1009"}, {1700000003.05, "1030"}};
+    for (const auto &m : moves) {
+        const double x = Plot()->xAxis->coordToPixel(m.key);
+        QMouseEvent move(QEvent::MouseMove, QPointF(x, at.y()), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(Plot(), &move);
+        EXPECT_EQ(label->text(), m.shown) << m.key;
+        EXPECT_FALSE(std::isnan(tracer->position->value()));
+    }
+    QTest::mouseRelease(Plot(), Qt::LeftButton, Qt::NoModifier, at.toPoint());
 }
 
 }  // namespace

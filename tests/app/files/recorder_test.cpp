@@ -1,6 +1,7 @@
 // The recorder's file logic without a screen: a scripted clock and meter, the real file
 // system in a temporary folder, and a sink that can be made to fail.
 #include "datafile.h"
+#include "plotgaps.h"
 #include "plotthin.h"
 #include "recorder.h"
 #include "testdata.h"
@@ -12,6 +13,10 @@
 #include <cmath>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
 
 namespace {
 
@@ -450,4 +455,127 @@ TEST(PlotThinning, HalvesAndKeepsPeaksInTimeOrder)
     for (int i = 1; i < p.size(); ++i)
         EXPECT_LT(p[i - 1].key, p[i].key);
 }
+
+constexpr double kStart = 1700000000;  // keys of this size, as a recording's, test the rounding
+
+QVector<Point> Rows(const std::vector<int> &numbers)
+{
+    QVector<Point> p;
+    for (int n : numbers)
+        p.append({kStart + n * 0.1, double(n)});
+    return p;
+}
+
+// A point as the tests write it: the sample number the key stands for (a gap's key halfway
+// gives a half number) and whether it is a gap.
+std::vector<std::pair<double, bool>> Shape(const QVector<Point> &p)
+{
+    std::vector<std::pair<double, bool>> out;
+    for (const Point &x : p)
+        out.emplace_back(std::round((x.key - kStart) * 20) / 2, std::isnan(x.value));
+    return out;
+}
+
+TEST(PlotGaps, OneBreakWhereTheNumbersJump)
+{
+    const struct {
+        std::vector<int> numbers;
+        std::vector<std::pair<double, bool>> plotted;
+    } cases[] = {
+        {{}, {}},
+        {{7}, {{7, false}}},
+        {{0, 1, 2, 3}, {{0, false}, {1, false}, {2, false}, {3, false}}},
+        {{0, 2}, {{0, false}, {1, true}, {2, false}}},
+        {{0, 1, 5, 6}, {{0, false}, {1, false}, {3, true}, {5, false}, {6, false}}},
+        {{0, 3, 4, 9}, {{0, false}, {1.5, true}, {3, false}, {4, false}, {6.5, true}, {9, false}}},
+    };
+    for (const auto &c : cases) {
+        QVector<Point> p = Rows(c.numbers);
+        const int inserted = plotgaps::InsertGaps(p);
+        EXPECT_EQ(Shape(p), c.plotted) << c.numbers.size();
+        EXPECT_EQ(inserted, p.size() - int(c.numbers.size()));
+        // The rows keep their values and order.
+        int row = 0;
+        for (const Point &x : p)
+            if (!std::isnan(x.value)) {
+                EXPECT_EQ(x.value, c.numbers[std::size_t(row++)]);
+            }
+    }
+    EXPECT_FALSE(plotgaps::IsGap(kStart + 0.1 * 41, kStart + 0.1 * 42));
+    EXPECT_TRUE(plotgaps::IsGap(kStart + 0.1 * 41, kStart + 0.1 * 43));
+}
+
+TEST(PlotThinning, AGroupWithAGapKeepsOneGapAndTheNumbersBesideIt)
+{
+    const double G = std::nan("");
+    const struct {
+        std::vector<double> values;  // keys 0, 1, 2, 3
+        std::vector<double> keys;    // what stays, in order
+        int gapAt;                   // the key of the kept gap
+    } cases[] = {
+        {{1, G, 5, 2}, {0, 1, 2}, 1},  // extremes on both sides of the gap
+        {{G, 3, 4, 5}, {0, 1, 3}, 0},  // a leading gap stays first
+        {{1, 2, 3, G}, {0, 2, 3}, 3},  // a trailing gap stays last
+        {{1, G, 9, G}, {0, 1}, 1},     // the fragment between two gaps goes
+        {{G, 7, 7, G}, {0}, 0},        // nothing but a fragment: the gap alone
+        {{G, G, G, G}, {0}, 0},        // breaks merged into one
+        {{G, G, 4, 4}, {0, 2, 3}, 0},  // a flat run after the gap keeps both points
+        {{4, G, G, 4}, {0, 1, 3}, 1},  // flat on both sides: one on each
+    };
+    for (const auto &c : cases) {
+        QVector<Point> p;
+        for (std::size_t i = 0; i < c.values.size(); ++i)
+            p.append({double(i), c.values[i]});
+        plotthin::HalveEnvelope(p);
+        std::vector<double> keys;
+        for (const Point &x : p) {
+            keys.push_back(x.key);
+            EXPECT_EQ(std::isnan(x.value), x.key == c.gapAt) << x.key;
+            if (!std::isnan(x.value)) {
+                EXPECT_EQ(x.value, c.values[std::size_t(x.key)]);
+            }
+        }
+        EXPECT_EQ(keys, c.keys) << c.values[0] << "," << c.values[1];
+    }
+}
+
+TEST(PlotThinning, RepeatedThinningNeverDrawsAcrossAGapAndShrinks)
+{
+    // Rows with random holes, broken as the viewer breaks them, thinned again and again:
+    // any two neighbouring numbers left must have had no gap between them, the numbers stay
+    // numbers, and each pass takes at least a quarter of the thinned part away.
+    std::mt19937 rng(12345);
+    std::vector<int> numbers;
+    for (int n = 0; numbers.size() < 4000; ++n)
+        if (rng() % 10 != 0)
+            numbers.push_back(n);
+    QVector<Point> original = Rows(numbers);
+    plotgaps::InsertGaps(original);
+    std::vector<double> gapKeys;
+    for (const Point &x : original)
+        if (std::isnan(x.value))
+            gapKeys.push_back(x.key);
+    ASSERT_GT(gapKeys.size(), 100u);
+    const auto gapBetween = [&](double a, double b) {
+        const auto it = std::upper_bound(gapKeys.begin(), gapKeys.end(), a);
+        return it != gapKeys.end() && *it < b;
+    };
+    QVector<Point> p = original;
+    while (p.size() > 16) {
+        const int before = p.size();
+        plotthin::HalveEnvelope(p, 8);
+        ASSERT_LE(p.size() - 8, (before - 8) * 3 / 4 + 3);
+        for (int i = 1; i < p.size(); ++i) {
+            ASSERT_LT(p[i - 1].key, p[i].key);
+            if (!std::isnan(p[i - 1].value) && !std::isnan(p[i].value)) {
+                ASSERT_FALSE(gapBetween(p[i - 1].key, p[i].key)) << "line across a gap at " << i;
+            }
+        }
+        for (const Point &x : p)
+            if (!std::isnan(x.value)) {
+                ASSERT_EQ(x.value, std::round((x.key - kStart) * 10));  // a number, unchanged
+            }
+    }
+}
+
 }  // namespace
