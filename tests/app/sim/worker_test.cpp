@@ -224,6 +224,38 @@ TEST_F(WorkerTest, UnreadableSettingsOnTheFirstReadyTickKeepTheRecordsOrShowTheD
     ASSERT_TRUE(QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, 5000));
 }
 
+TEST_F(WorkerTest, StreamingThatWillNotStartIsReportedOnceAndOnceMoreWhenItStarts)
+{
+    const Meter meter = Plug("1-3", Steady(1000.0));
+    ASSERT_TRUE(ScanUntilKnown(kId13));
+    QObject here;  // the messages are read in this thread
+    QStringList messages;
+    QObject::connect(
+        worker, &OpticalDev::SigDevMessage, &here,
+        [&](int id, const QString &text) { messages << QStringLiteral("%1:%2").arg(id).arg(text); },
+        Qt::QueuedConnection);
+    simmeter::FaultConfig lost;
+    lost.dropCodes = {0x0024};  // start transfer
+    meter->SetFaults(lost);
+    emit worker->SigOpenDev(kId13);
+    const QString failing =
+        QStringLiteral("%1:").arg(kId13) + QString::fromUtf8("设备未能开始传输数据，正在重试");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return meter->Model().ReceivedCount(0x0024) > 2 * OpticalDev::kStartFailuresToReport;
+        },
+        10000));
+    EXPECT_EQ(messages, QStringList{failing});  // once, however long it goes on
+
+    meter->SetFaults({});
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, 10000));
+    QTest::qWait(200);
+    EXPECT_EQ(messages, (QStringList{failing, QStringLiteral("%1:").arg(kId13) +
+                                                  QString::fromUtf8("设备已开始传输数据")}));
+}
+
 TEST_F(WorkerTest, SettingsAndDirectQueries)
 {
     const Meter meter = Plug("1-3", Steady(2000.0));
