@@ -21,7 +21,7 @@
 // Threads:
 // - identity strings are set at construction, before the record is published, and never
 //   change afterwards: any thread may read them without a lock;
-// - waveMin, waveMax, connected, transferStarted belong to the worker thread alone;
+// - waveMin, waveMax, connected, transferStarted, startFailures belong to the worker thread alone;
 // - waveLen and average are written by the worker and read by any thread (atomics);
 // - the delivery marks (streaming, arrival, stale limit) are atomics: the worker writes
 //   them, any thread reads them;
@@ -47,6 +47,7 @@ public:
     int waveMax = 0;
     bool connected = false;        // the library reports the meter ready
     bool transferStarted = false;  // startTransfer succeeded since it became ready
+    int startFailures = 0;         // failed startTransfer calls in a row since it became ready
 
     // Written by the worker, read anywhere.
     std::atomic<float> waveLen{0.0f};  // sampling wavelength in nm, untruncated

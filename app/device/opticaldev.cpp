@@ -40,6 +40,27 @@ int WholeNm(float waveLen)
 // scan then gives up instead of holding the thread for seconds.
 bool StopRequested() { return QThread::currentThread()->isInterruptionRequested(); }
 
+// Calls `call` until it returns something other than `noReply`, at most kAttempts times.
+// Commands report a missing reply as -2, queries as -4.
+template <typename F>
+int Retried(int noReply, F call)
+{
+    int ret = call();
+    for (int i = 1; i < OpticalDev::kAttempts && ret == noReply; ++i)
+        ret = call();
+    return ret;
+}
+
+int GetWaveLenRetried(int id, int *nm)
+{
+    return Retried(TESSIVAR_ERR_ARGUMENT, [&] { return getSampleWavelength(id, nm); });
+}
+
+int GetAverageRetried(int id, unsigned short *count)
+{
+    return Retried(TESSIVAR_ERR_ARGUMENT, [&] { return getAverage(id, count); });
+}
+
 bool Contains(const int *ids, int count, int id)
 {
     for (int i = 0; i < count; ++i) {
@@ -184,17 +205,49 @@ void OpticalDev::CloseDev(int nDevId) { closeDev(nDevId); }
 
 void OpticalDev::SetAverage(int nDevId, ushort nAverage)
 {
-    const int ret = setAverage(nDevId, nAverage);
+    const int ret = Retried(TESSIVAR_ERR_NO_REPLY, [&] { return setAverage(nDevId, nAverage); });
     qDebug() << "设置采样平均个数:" << nAverage << ret;
-    if (const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId))
-        rec->average.store(nAverage);
+    const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId);
+    if (rec) {
+        unsigned short used = 0;
+        if (ret == TESSIVAR_OK) {
+            rec->average.store(nAverage);
+        } else if (GetAverageRetried(nDevId, &used) == TESSIVAR_OK) {
+            rec->average.store(used);
+            // Acted on but not acknowledged: the meter has it all the same.
+            if (used != nAverage)
+                emit SigDevMessage(nDevId, tr("平均次数设置失败，设备仍使用%1").arg(used));
+        } else {
+            emit SigDevMessage(nDevId, tr("平均次数设置失败，设备未应答"));
+        }
+    }
+    emit SigSettingApplied(nDevId);
 }
 
 void OpticalDev::SetWaveLen(int nDevId, float waveLen)
 {
-    setSampleWavelength(nDevId, WholeNm(waveLen));
-    if (const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId))
-        rec->waveLen.store(waveLen);
+    const int nm = WholeNm(waveLen);
+    const int ret = Retried(TESSIVAR_ERR_NO_REPLY, [&] { return setSampleWavelength(nDevId, nm); });
+    const DeviceRecordPtr rec = DevManage::Instance()->GetDevRecord(nDevId);
+    if (ret != TESSIVAR_OK)
+        qDebug() << "Set wavelength failed:" << nm << ret;
+    if (rec) {
+        int used = 0;
+        if (ret == TESSIVAR_OK) {
+            rec->waveLen.store(waveLen);
+        } else if (GetWaveLenRetried(nDevId, &used) == TESSIVAR_OK) {
+            // The read-back also sets the library's coefficient to what the meter uses.
+            if (used == nm) {
+                rec->waveLen.store(waveLen);
+            } else {
+                rec->waveLen.store(static_cast<float>(used));
+                emit SigDevMessage(nDevId, tr("波长设置失败，设备仍使用%1nm").arg(used));
+            }
+        } else {
+            emit SigDevMessage(nDevId, tr("波长设置失败，设备未应答"));
+        }
+    }
+    emit SigSettingApplied(nDevId);
 }
 
 void OpticalDev::UpdateStatus()
@@ -225,32 +278,51 @@ void OpticalDev::PollOne(DeviceRecord &rec)
     if (!rec.connected) {
         rec.connected = true;
         rec.transferStarted = false;
+        rec.startFailures = 0;
         qDebug() << "Disonn -> Normal";
-        getWaveRange(id, &rec.waveMin, &rec.waveMax);
-        int waveLen = kDefaultWaveLenNm;
-        // The library writes 0 into the output when the meter does not answer; the
-        // default is what the record must show then.
-        if (getSampleWavelength(id, &waveLen) < 0)
-            waveLen = kDefaultWaveLenNm;
-        rec.waveLen.store(static_cast<float>(waveLen));
-        unsigned short average = 0;
-        getAverage(id, &average);
-        rec.average.store(average);
+        ReadSettingsOnReady(rec);
         emit SigConnChanged(id, true);
     }
 
-    if (!rec.transferStarted) {
-        rec.transferStarted = startTransfer(id) == 0;
-        qDebug() << "Inited, start result:" << rec.transferStarted;
-        if (!rec.transferStarted)
-            return;  // retried on the next tick
-        rec.SetStreaming(true);
-    }
+    if (!rec.transferStarted && !TryStart(rec))
+        return;  // retried on the next tick
 
     PowerData samples[kSamplesPerTick];
     const int n = getData(id, samples, kSamplesPerTick);
     if (n > 0)
         rec.AddSamples(samples, n < kSamplesPerTick ? n : kSamplesPerTick);
+}
+
+void OpticalDev::ReadSettingsOnReady(DeviceRecord &rec)
+{
+    const int id = rec.id;
+    getWaveRange(id, &rec.waveMin, &rec.waveMax);
+    // A failed read keeps what the record already holds (the settings of an earlier
+    // connection); only a record that never had a wavelength shows the default.
+    int waveLen = 0;
+    if (GetWaveLenRetried(id, &waveLen) == TESSIVAR_OK)
+        rec.waveLen.store(static_cast<float>(waveLen));
+    else if (rec.waveLen.load() == 0.0f)
+        rec.waveLen.store(static_cast<float>(kDefaultWaveLenNm));
+    unsigned short average = 0;
+    if (GetAverageRetried(id, &average) == TESSIVAR_OK)
+        rec.average.store(average);
+}
+
+bool OpticalDev::TryStart(DeviceRecord &rec)
+{
+    rec.transferStarted = startTransfer(rec.id) == 0;
+    qDebug() << "Inited, start result:" << rec.transferStarted;
+    if (rec.transferStarted) {
+        rec.SetStreaming(true);
+        if (rec.startFailures >= kStartFailuresToReport)
+            emit SigDevMessage(rec.id, tr("设备已开始传输数据"));
+        rec.startFailures = 0;
+        return true;
+    }
+    if (++rec.startFailures == kStartFailuresToReport)
+        emit SigDevMessage(rec.id, tr("设备未能开始传输数据，正在重试"));
+    return false;
 }
 
 int OpticalDev::ReadAverage(int nDevId)
@@ -269,12 +341,14 @@ double OpticalDev::ReadWaveLen(int nDevId)
     return waveLen;
 }
 
-double OpticalDev::ReadZeroOffset(int nDevId)
+double OpticalDev::ReadZeroOffset(int nDevId, bool *ok)
 {
     double offset = 0.0;
-    if (getZeroOffset(nDevId, &offset) < 0)
-        return 0.0;
-    return offset;
+    const bool read =
+        Retried(TESSIVAR_ERR_ARGUMENT, [&] { return getZeroOffset(nDevId, &offset); }) == 0;
+    if (ok)
+        *ok = read;
+    return read ? offset : 0.0;
 }
 
 QString OpticalDev::ReadCalibDate(int nDevId)
@@ -285,6 +359,9 @@ QString OpticalDev::ReadCalibDate(int nDevId)
     return QString::fromLatin1(date, static_cast<int>(qstrnlen(date, sizeof date)));
 }
 
-void OpticalDev::ClearZeroOffset(int nDevId) { resetZeroOffset(nDevId); }
+int OpticalDev::ClearZeroOffset(int nDevId)
+{
+    return Retried(TESSIVAR_ERR_NO_REPLY, [&] { return resetZeroOffset(nDevId); });
+}
 
 void OpticalDev::EnterDiskMode(int nDevId) { setDevInDiskMode(nDevId, TESSIVAR_DISK_MODE_DRIVE); }

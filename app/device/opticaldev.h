@@ -14,9 +14,17 @@ class QTimer;
 // in a thread of its own (moved there by the main window, which connects the thread's
 // started to Init). The GUI asks for scans, opens, closes and settings only by emitting
 // the request signals 0-4, which Init connects to the private slots, so each request runs
-// queued in the worker thread in emission order. Answers leave as signals 5-9, which
+// queued in the worker thread in emission order. Answers leave as signals 5-11, which
 // reach GUI-thread receivers queued. Every 50 ms UpdateStatus polls the meters of the
 // poll list and feeds their records.
+//
+// Settings. A wavelength or averaging request is sent up to kAttempts times while the
+// meter gives no reply. The record takes the requested value only when the meter
+// acknowledged it; otherwise it takes what the meter reports it uses (read back, also
+// retried), or keeps its previous value when that read fails too. A wrong value never
+// enters the record: the panel, the file headers and the power correction agree with the
+// meter. Every request ends with SigSettingApplied; a failure on a known meter also
+// sends SigDevMessage with the words for the status line.
 //
 // The six direct queries (ReadAverage ... EnterDiskMode) run in the caller's thread, call
 // the library at once and touch no worker state.
@@ -45,6 +53,10 @@ public:
     static constexpr int kMaxDevices = 8;
     static constexpr int kPollIntervalMs = 50;
     static constexpr int kSamplesPerTick = 30;
+    // Tries of one command or query while the meter gives no reply.
+    static constexpr int kAttempts = 3;
+    // Failed starts of streaming in a row before the status line is told (once).
+    static constexpr int kStartFailuresToReport = 3;
 
     // GUI thread: opens the library log in <current directory>/log.
     OpticalDev();
@@ -52,11 +64,16 @@ public:
     ~OpticalDev() override;
 
     // Direct queries (caller's thread).
-    int ReadAverage(int nDevId);        // -1 on failure, else the averaging count
-    double ReadWaveLen(int nDevId);     // nm; 532 when the query fails
-    double ReadZeroOffset(int nDevId);  // 0.0 on failure
+    int ReadAverage(int nDevId);     // -1 on failure, else the averaging count
+    double ReadWaveLen(int nDevId);  // nm; 532 when the query fails
+    // The meter's stored zero offset (nW), which also becomes the library's working one;
+    // retried while the meter gives no reply. 0.0 on failure, *ok (if given) says which.
+    double ReadZeroOffset(int nDevId, bool *ok = nullptr);
     QString ReadCalibDate(int nDevId);  // empty on failure
-    void ClearZeroOffset(int nDevId);
+    // Zero compensation (the latest reading becomes the zero offset), retried on no reply.
+    // The library's result: 0 when the meter acknowledged it. After a failure the library
+    // already works with the new offset: ReadZeroOffset takes the meter's back.
+    int ClearZeroOffset(int nDevId);
     void EnterDiskMode(int nDevId);
 
 signals:
@@ -70,6 +87,12 @@ signals:
     void SigScanFinish();
     void SigOpenFinish(int nDevId, bool bResult);
     void SigConnChanged(int nDevId, bool bStat);
+    // A wavelength or averaging request for this id has been handled: its record holds
+    // what the meter uses (emitted after every request, taken or not).
+    void SigSettingApplied(int nDevId);
+    // Something the user should know about a known meter (a setting it did not take,
+    // streaming that would not start, or starts at last), in words for the status line.
+    void SigDevMessage(int nDevId, const QString &text);
 
 public slots:
     // Worker thread, on thread start: connects the request signals and starts the poll.
@@ -90,6 +113,10 @@ private:
     // asked to stop during the wait: the meter has been closed (unless it never opened).
     bool ProbeNewDev(int nDevId);
     void PollOne(DeviceRecord &rec);
+    // PollOne's first ready tick: range, wavelength and averaging into the record.
+    void ReadSettingsOnReady(DeviceRecord &rec);
+    // PollOne: one try of startTransfer (the next tick tries again); true once streaming.
+    bool TryStart(DeviceRecord &rec);
 
     QTimer *timer = nullptr;
     // Snapshot of the manager's records at the end of the last scan. Shared references:

@@ -14,6 +14,7 @@
 #include <QButtonGroup>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSignalBlocker>
 
 DataWidget::DataWidget(QWidget *parent) : QWidget(parent), ui(new Ui::DataWidget)
 {
@@ -195,16 +196,45 @@ void DataWidget::slot_devChanged()
     if (dev == nullptr)
         return;
     const int id = manager->GetSelDev();
-    const int average = dev->ReadAverage(id);
-    const double waveLen = dev->ReadWaveLen(id);
-    if (average >= 0) {
-        ui->sbAve->setValue(average);
-        ui->sbWaveLen->setValue(static_cast<int>(waveLen));
-    }
-    const double zero = dev->ReadZeroOffset(id);
-    if (zero >= 0)
+    // The worker read the settings into the record as the meter became ready.
+    ShowRecordSettings();
+    bool read = false;
+    const double zero = dev->ReadZeroOffset(id, &read);
+    if (read)
         ui->dsbZeroComp->setValue(zero);
     ui->lineEdit_calibDate->setText(dev->ReadCalibDate(id));
+}
+
+void DataWidget::slot_settingApplied(int /*nDevId*/)
+{
+    if (pendingSettings > 0)
+        --pendingSettings;
+    if (pendingSettings == 0)
+        ShowRecordSettings();
+}
+
+void DataWidget::ShowRecordSettings()
+{
+    const DeviceRecordPtr rec =
+        DevManage::Instance()->GetDevRecord(DevManage::Instance()->GetSelDev());
+    if (!rec)
+        return;
+    const QSignalBlocker blockWave(ui->sbWaveLen);
+    const QSignalBlocker blockAverage(ui->sbAve);
+    ui->sbWaveLen->setValue(static_cast<int>(rec->waveLen.load()));
+    ui->sbAve->setValue(static_cast<int>(rec->average.load() & 0xFFFFu));
+}
+
+void DataWidget::RequestWaveLen(int id, int waveLen)
+{
+    ++pendingSettings;
+    emit SigSetWaveLen(id, static_cast<float>(waveLen));
+}
+
+void DataWidget::RequestAverage(int id, int average)
+{
+    ++pendingSettings;
+    emit SigSetAverage(id, static_cast<ushort>(average));
 }
 
 void DataWidget::slot_NumDataShowFullscreen(bool checked)
@@ -234,12 +264,12 @@ void DataWidget::on_comboBox_powerRange_activated(int index)
 
 void DataWidget::on_sbAve_valueChanged(int value)
 {
-    emit SigSetAverage(DevManage::Instance()->GetSelDev(), static_cast<ushort>(value));
+    RequestAverage(DevManage::Instance()->GetSelDev(), value);
 }
 
 void DataWidget::on_sbWaveLen_valueChanged(int value)
 {
-    emit SigSetWaveLen(DevManage::Instance()->GetSelDev(), static_cast<float>(value));
+    RequestWaveLen(DevManage::Instance()->GetSelDev(), value);
 }
 
 void DataWidget::on_pbCaliReset_clicked()
@@ -255,8 +285,17 @@ void DataWidget::on_pbCaliReset_clicked()
     if (dev == nullptr)
         return;
     const int id = manager->GetSelDev();
-    dev->ClearZeroOffset(id);
-    ui->dsbZeroComp->setValue(dev->ReadZeroOffset(id));
+    const int ret = dev->ClearZeroOffset(id);
+    // The meter's offset, also when the command failed: the library then works with it
+    // again instead of the one it took before sending.
+    bool read = false;
+    const double zero = dev->ReadZeroOffset(id, &read);
+    if (read)
+        ui->dsbZeroComp->setValue(zero);
+    if (ret != 0) {
+        emit SigShowMessage(read ? tr("归零补偿失败，设备的零点补偿仍为%1nw").arg(zero)
+                                 : tr("归零补偿失败，设备未应答"));
+    }
 }
 
 void DataWidget::on_dsbAttenComp_valueChanged(double value)
@@ -295,17 +334,20 @@ void DataWidget::LoadConfig()
     }
     DevManage *manager = DevManage::Instance();
     const int id = manager->GetSelDev();
-    // Values are already inside the spin boxes' limits; what is sent is what is shown.
+    // Values are already inside the spin boxes' limits; what is sent is what is shown,
+    // once: the worker checks it and the boxes then show what the meter took.
     if (loaded.waveLength) {
+        const QSignalBlocker block(ui->sbWaveLen);
         ui->sbWaveLen->setValue(*loaded.waveLength);
-        emit SigSetWaveLen(id, static_cast<float>(ui->sbWaveLen->value()));
+        RequestWaveLen(id, ui->sbWaveLen->value());
     }
     if (loaded.attenuation) {
         ui->dsbAttenComp->setValue(*loaded.attenuation);
         manager->SetSelAttenuation(ui->dsbAttenComp->value());
     }
     if (loaded.averageTime) {
+        const QSignalBlocker block(ui->sbAve);
         ui->sbAve->setValue(*loaded.averageTime);
-        emit SigSetAverage(id, static_cast<ushort>(ui->sbAve->value()));
+        RequestAverage(id, ui->sbAve->value());
     }
 }

@@ -65,7 +65,13 @@ public slots:
     void ShowSettingWin();
     void CurveControl(bool bChecked);
     void slot_ResetCurve();
+    // A meter became ready: the panel shows its record's settings, zero offset and
+    // calibration date, without sending anything back.
     void slot_devChanged();
+    // The worker's SigSettingApplied: once every request this panel sent has been
+    // handled, the wavelength and averaging boxes show the selected meter's record (what
+    // the meter uses), without sending a new request.
+    void slot_settingApplied(int nDevId);
     void slot_NumDataShowFullscreen(bool checked);
 
 private slots:
@@ -77,12 +83,18 @@ private slots:
 
 private:
     void SetRunButtons(bool running);
+    void RequestWaveLen(int id, int waveLen);
+    void RequestAverage(int id, int average);
+    void ShowRecordSettings();
 
     Ui::DataWidget *ui;
     double current = 0.0;
     bool statisticsRunning = false;
     double currentStats[3] = {0.0, 0.0, 0.0};
     StatBlock runStats;
+    // Settings requests sent and not yet reported handled; while some are, the boxes are
+    // left alone (the user may still be typing).
+    int pendingSettings = 0;
     DataSetting *dataSetting = nullptr;
     QButtonGroup *pageButtons = nullptr;
     // The samples of the run read on a tick (those after the curve's cursor), reused from

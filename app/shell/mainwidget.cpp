@@ -171,12 +171,15 @@ void MainWidget::ConnectPages()
     DataWidget *dataPage = form->pageData;
     connect(dataPage, &DataWidget::SigSetWaveLen, worker, &OpticalDev::SigSetWaveLen);
     connect(dataPage, &DataWidget::SigSetAverage, worker, &OpticalDev::SigSetAverage);
+    connect(worker, &OpticalDev::SigSettingApplied, dataPage, &DataWidget::slot_settingApplied);
 
     // What failed, said on the status line.
     QLabel *status = form->label_msg;
     connect(dataPage, &DataWidget::SigShowMessage, status, &QLabel::setText);
     connect(form->pageMeasure, &MeasureWidget::SigShowMessage, status, &QLabel::setText);
     connect(form->pageViewFile, &viewFileWidget::SigShowMessage, status, &QLabel::setText);
+    connect(worker, &OpticalDev::SigDevMessage, status,
+            [status](int, const QString &text) { status->setText(text); });
 }
 
 void MainWidget::SetTexts()

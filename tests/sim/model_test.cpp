@@ -500,6 +500,27 @@ TEST_F(ModelFaultTest, IgnoredCodesGoUnansweredButTakeEffect)
     EXPECT_EQ(Ask(cmd::kGetAverage).status, 0);
 }
 
+TEST_F(ModelFaultTest, DroppedCodesAreHeardButNeitherTakeEffectNorAnswer)
+{
+    Set([](FaultConfig& f) { f.dropCodes = {cmd::kSetSampleWavelength}; });
+    EXPECT_TRUE(Send(cmd::kSetSampleWavelength, U16({1000})).empty());
+    EXPECT_TRUE(Send(cmd::kSetSampleWavelength, U16({1001})).empty());
+    EXPECT_EQ(m.SampleWavelength(), 532);
+    EXPECT_EQ(m.ReceivedCount(cmd::kSetSampleWavelength), 2u);
+    EXPECT_EQ(Ask(cmd::kGetSampleWavelength).status, 0);  // other codes still answered
+
+    // A limited drop loses only the next request of the code.
+    Set([](FaultConfig& f) {
+        f.dropCodes = {cmd::kSetAverage};
+        f.dropRemaining = 1;
+    });
+    EXPECT_TRUE(Send(cmd::kSetAverage, U16({9})).empty());
+    EXPECT_EQ(m.Average(), 1);
+    EXPECT_EQ(Ask(cmd::kSetAverage, U16({9})).status, 0);
+    EXPECT_EQ(m.Average(), 9);
+    EXPECT_EQ(m.Faults().dropRemaining, 0);
+}
+
 TEST_F(ModelFaultTest, DelayedReplies)
 {
     Set([](FaultConfig& f) { f.replyDelayMs = 40; });

@@ -91,6 +91,11 @@ void MeterModel::HostWrite(const uint8_t* data, size_t size)
         if (received_.size() >= kMaxReceivedLog)
             received_.pop_front();
         received_.push_back({r->code, r->payload, now});
+        if (faults_.dropCodes.count(r->code) && faults_.dropRemaining != 0) {
+            if (faults_.dropRemaining > 0)
+                --faults_.dropRemaining;
+            continue;
+        }
         HandleLocked(*r, now);
     }
 }

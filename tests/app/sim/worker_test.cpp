@@ -197,7 +197,7 @@ TEST_F(WorkerTest, ReadinessRegainedRepeatsTheStartSequence)
     EXPECT_EQ(debuglines::Count("Inited, start result: true"), 2);
 }
 
-TEST_F(WorkerTest, UnreadableSettingsOnTheFirstReadyTickShowTheDefaults)
+TEST_F(WorkerTest, UnreadableSettingsOnTheFirstReadyTickKeepTheRecordsOrShowTheDefault)
 {
     const Meter meter = Plug("1-3", Steady(1000.0));
     ASSERT_TRUE(ScanUntilKnown(kId13));
@@ -205,14 +205,55 @@ TEST_F(WorkerTest, UnreadableSettingsOnTheFirstReadyTickShowTheDefaults)
     faults.ignoreCodes = {0x1016, 0x1018};  // average, wavelength
     meter->SetFaults(faults);
     const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
-    rec->waveLen.store(777.0f);
-    rec->average.store(9);
-
+    ASSERT_EQ(rec->waveLen.load(), 0.0f);  // never read: the default shows
     emit worker->SigOpenDev(kId13);
     ASSERT_TRUE(QTest::qWaitFor([&] { return relay->order.contains(Conn(kId13, true)); }, 10000));
     EXPECT_FLOAT_EQ(rec->waveLen.load(), 532.0f);
     EXPECT_EQ(rec->average.load(), 0u);
+    EXPECT_EQ(meter->Model().ReceivedCount(0x1018), std::size_t{OpticalDev::kAttempts});
+
+    // Settings of an earlier connection are not replaced by the defaults.
+    emit worker->SigCloseDev(kId13);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay->order.contains(Conn(kId13, false)); }, 5000));
+    rec->waveLen.store(777.0f);
+    rec->average.store(9);
+    emit worker->SigOpenDev(kId13);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay->order.count(Conn(kId13, true)) == 2; }, 10000));
+    EXPECT_FLOAT_EQ(rec->waveLen.load(), 777.0f);
+    EXPECT_EQ(rec->average.load(), 9u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, 5000));
+}
+
+TEST_F(WorkerTest, StreamingThatWillNotStartIsReportedOnceAndOnceMoreWhenItStarts)
+{
+    const Meter meter = Plug("1-3", Steady(1000.0));
+    ASSERT_TRUE(ScanUntilKnown(kId13));
+    QObject here;  // the messages are read in this thread
+    QStringList messages;
+    QObject::connect(
+        worker, &OpticalDev::SigDevMessage, &here,
+        [&](int id, const QString &text) { messages << QStringLiteral("%1:%2").arg(id).arg(text); },
+        Qt::QueuedConnection);
+    simmeter::FaultConfig lost;
+    lost.dropCodes = {0x0024};  // start transfer
+    meter->SetFaults(lost);
+    emit worker->SigOpenDev(kId13);
+    const QString failing =
+        QStringLiteral("%1:").arg(kId13) + QString::fromUtf8("设备未能开始传输数据，正在重试");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return meter->Model().ReceivedCount(0x0024) > 2 * OpticalDev::kStartFailuresToReport;
+        },
+        10000));
+    EXPECT_EQ(messages, QStringList{failing});  // once, however long it goes on
+
+    meter->SetFaults({});
+    const DeviceRecordPtr rec = manager->GetDevRecord(kId13);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rec->LatestRaw() != 0; }, 10000));
+    QTest::qWait(200);
+    EXPECT_EQ(messages, (QStringList{failing, QStringLiteral("%1:").arg(kId13) +
+                                                  QString::fromUtf8("设备已开始传输数据")}));
 }
 
 TEST_F(WorkerTest, SettingsAndDirectQueries)

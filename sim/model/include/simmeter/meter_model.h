@@ -53,8 +53,13 @@ struct MeterIdentity {
 // Faults a test can switch on per meter at run time (SetFaults). Replies are the frames that
 // answer requests; the 0x200A sample stream is not touched by the reply faults.
 struct FaultConfig {
-    bool silent = false;                // answers nothing at all and streams nothing
-    std::set<uint16_t> ignoreCodes;     // requests with these codes are acted on but not answered
+    bool silent = false;             // answers nothing at all and streams nothing
+    std::set<uint16_t> ignoreCodes;  // requests with these codes are acted on but not answered
+    // Requests with these codes are lost: logged in Received() but neither acted on nor
+    // answered. dropRemaining > 0 limits it to that many more such requests (counting down
+    // to 0, then none is dropped); -1 drops every one.
+    std::set<uint16_t> dropCodes;
+    int dropRemaining = -1;
     int replyDelayMs = 0;               // every reply leaves this much later
     uint16_t badStatus = 0;             // non-zero: replies carry this status
     std::set<uint16_t> badStatusCodes;  // if non-empty, only these codes get badStatus
