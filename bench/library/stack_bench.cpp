@@ -1,5 +1,7 @@
 // The whole library stack against a simulated meter on the virtual USB bus:
-//   1. query round trip of readDevName (p50, p99, max over 1000 calls; budget 30 ms),
+//   1. query round trip of readDevName (p50, p99, max over 1000 calls; budget 30 ms), and
+//      how long a command the meter does not answer waits (setAverage, budget 30 ms, and
+//      one saveDetParam, budget 5 s),
 //   2. sustained streaming: the highest sample rate at which a consumer calling getData in a
 //      loop loses nothing, and the device thread's CPU per 1000 samples/s,
 //   3. idle cost of one open, ready meter.
@@ -59,6 +61,34 @@ void QueryRoundTrip()
                 ms.back(), failures);
 }
 
+// A meter that acts on 0x1010 but never answers it: every setAverage waits out its budget.
+void NoReplyWait(simmeter::SimMeter& meter)
+{
+    simmeter::FaultConfig faults;
+    faults.ignoreCodes = {0x1010};
+    meter.Model().SetFaults(faults);
+    std::vector<double> ms;
+    int other = 0;
+    for (int i = 0; i < 200; ++i) {
+        const auto t0 = Clock::now();
+        if (setAverage(kId, 1 + i % 10) != TESSIVAR_ERR_NO_REPLY)
+            ++other;
+        ms.push_back(Seconds(Clock::now() - t0) * 1000);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("no reply, setAverage x200 (budget 30 ms)\n");
+    std::printf("  min %.2f ms   p50 %.2f ms   p99 %.2f ms   max %.2f ms   not -2: %d\n", ms[0],
+                ms[100], ms[198], ms.back(), other);
+
+    faults.ignoreCodes = {0x100E};
+    meter.Model().SetFaults(faults);
+    const auto t0 = Clock::now();
+    const int rc = saveDetParam(kId);
+    std::printf("no reply, saveDetParam x1 (budget 5000 ms): %.1f ms, result %d\n",
+                Seconds(Clock::now() - t0) * 1000, rc);
+    meter.Model().SetFaults({});
+}
+
 // Streams at `rate` for `seconds`; returns the number of samples lost.
 long StreamAt(simmeter::SimMeter& meter, double rate, double seconds, double* deviceCpu)
 {
@@ -109,6 +139,7 @@ int main(int, char** argv)
     }
 
     QueryRoundTrip();
+    NoReplyWait(*meter);
 
     std::printf("sustained streaming, consumer calling getData(401) every ~1 ms for 3 s\n");
     double best = 0;

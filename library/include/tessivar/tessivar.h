@@ -22,8 +22,9 @@
  *
  * Waiting: a "command" queues a request and succeeds when a reply with the same code
  * arrives within its budget (30 ms unless stated); a "query" does the same and copies
- * the reply payload. Replies are polled 1 ms apart, so a call that gets no reply blocks
- * for about its budget.
+ * the reply payload. The budget counts from the call on a monotonic clock: a reply is
+ * taken as soon as it arrives, and a call that gets none returns after its budget (a
+ * busy machine may add a few ms of scheduling, never budget-proportional drift).
  */
 #ifndef TESSIVAR_TESSIVAR_H
 #define TESSIVAR_TESSIVAR_H

@@ -44,9 +44,9 @@ void LogQuery(uint16_t code, int result)
         QStringLiteral("CMD, func:%1, ret: %2").arg(code, 4, 16, QLatin1Char('0')).arg(result));
 }
 
-int LoggedQuery(DevThread& device, uint16_t code, void* destination, int capacity, int budget)
+int LoggedQuery(DevThread& device, uint16_t code, void* destination, int capacity, int budgetMs)
 {
-    const int result = device.Query(code, destination, capacity, budget);
+    const int result = device.Query(code, destination, capacity, budgetMs);
     LogQuery(code, result);
     return result;
 }
@@ -87,10 +87,10 @@ int SendBytes(int id, uint16_t code, const void* data, int len)
     });
 }
 
-int RunCommand(int id, uint16_t code, int budget = kDefaultBudget)
+int RunCommand(int id, uint16_t code, int budgetMs = kDefaultBudget)
 {
     return WithDevice(id, TESSIVAR_ERR_NO_DEVICE, [&](DevThread& device) -> int {
-        return device.SendCommand(code, nullptr, 0, budget);
+        return device.SendCommand(code, nullptr, 0, budgetMs);
     });
 }
 

@@ -136,49 +136,47 @@ void DevThread::RemoveReply(uint16_t code)
     replies_.remove(code);
 }
 
-int DevThread::SendCommand(uint16_t code, const void* data, int len, int budget)
+bool DevThread::WaitReply(uint16_t code, std::chrono::steady_clock::time_point deadline,
+                          QByteArray* payload)
+{
+    std::unique_lock<std::mutex> lock(replyMutex_);
+    if (!replyArrived_.wait_until(lock, deadline, [&] { return replies_.contains(code); }))
+        return false;
+    *payload = replies_.take(code);
+    return true;
+}
+
+int DevThread::SendCommand(uint16_t code, const void* data, int len, int budgetMs)
 {
     if (!inited_.load())
         return TESSIVAR_ERR_NOT_INITED;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
     const QByteArray frame = MakeFrame(code, data, len);
     RemoveReply(code);  // a late reply to an earlier request must not answer this one
     // A frame that could not be built (null data with a length) is never written; the
     // command then waits out its budget.
     if (!frame.isEmpty())
         QueueFrame(frame);
-    if (budget <= 0)
+    if (budgetMs <= 0)
         return TESSIVAR_ERR_NO_REPLY;
-    for (int i = 0; i < budget; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(replyMutex_);
-            if (replies_.remove(code) > 0)
-                return TESSIVAR_OK;
-        }
-        QThread::msleep(1);
-    }
-    return TESSIVAR_ERR_NO_REPLY;
+    QByteArray reply;
+    return WaitReply(code, deadline, &reply) ? TESSIVAR_OK : TESSIVAR_ERR_NO_REPLY;
 }
 
-int DevThread::Query(uint16_t code, void* destination, int capacity, int budget)
+int DevThread::Query(uint16_t code, void* destination, int capacity, int budgetMs)
 {
     if (!inited_.load() || capacity <= 0 || !destination)
         return TESSIVAR_ERR_NOT_INITED;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
     const QByteArray frame = MakeFrame(code, nullptr, 0);
     RemoveReply(code);
     QueueFrame(frame);
-    for (int i = 0; i < budget; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(replyMutex_);
-            auto it = replies_.find(code);
-            if (it != replies_.end()) {
-                const int n = qMin(it->size(), capacity);
-                if (n > 0)
-                    std::memcpy(destination, it->constData(), static_cast<std::size_t>(n));
-                replies_.erase(it);
-                return n;
-            }
-        }
-        QThread::msleep(1);
+    QByteArray reply;
+    if (budgetMs > 0 && WaitReply(code, deadline, &reply)) {
+        const int n = qMin(reply.size(), capacity);
+        if (n > 0)
+            std::memcpy(destination, reply.constData(), static_cast<std::size_t>(n));
+        return n;
     }
     if (code == CmdGetDetectorState)
         QueueRequest(CmdRecover);
@@ -442,8 +440,13 @@ void DevThread::StoreReply(uint16_t code, const uint8_t* payload, int len)
 {
     QByteArray copy =
         len > 0 ? QByteArray(reinterpret_cast<const char*>(payload), len) : QByteArray();
-    std::lock_guard<std::mutex> lock(replyMutex_);
-    replies_.insert(code, copy);
+    {
+        std::lock_guard<std::mutex> lock(replyMutex_);
+        replies_.insert(code, copy);
+    }
+    // A waiter checks for its reply under replyMutex before it blocks, so a notification
+    // after the insert cannot be lost.
+    replyArrived_.notify_all();
 }
 
 bool DevThread::HandleInitReply(uint16_t code, const uint8_t* payload, int len)

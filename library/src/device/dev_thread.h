@@ -9,7 +9,13 @@
 // openMutex, sendMutex, replyMutex, powerMutex, calMutex (loopMutex is
 // held by the device thread alone while it runs, and taken by Open and Close only after
 // the thread has ended) is held at a time, never while
-// sleeping or doing a USB transfer.
+// sleeping or doing a USB transfer (a caller waiting for a reply waits on replyArrived_,
+// which releases replyMutex while it blocks).
+//
+// Lifetime: a caller must not destroy the DevThread while it waits in SendCommand or Query.
+// The exports guarantee it: every wait runs under a read hold of the registry lock, and a
+// device is destroyed only under its write hold. Close does not end a wait: the reply cannot
+// come any more, and the wait returns at its deadline as it would for a silent meter.
 #pragma once
 
 #include "calibration/calibration.h"
@@ -20,13 +26,15 @@
 #include <QList>
 #include <QMap>
 #include <QThread>
-#include <mutex>
 
 #include <tessivar/tessivar.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 
 namespace tessivar {
 
@@ -52,12 +60,17 @@ public:
     // frame could not be built.
     bool QueueRequest(uint16_t code, const void* data = nullptr, int len = 0);
 
-    // Command: 0 when a reply with this code arrives within `budget` polls 1 ms apart,
-    // -2 when none does, -3 when not initialised.
-    int SendCommand(uint16_t code, const void* data, int len, int budget);
-    // Query: copies up to `capacity` bytes of the reply; bytes copied, -2 no reply,
-    // -3 not initialised, capacity <= 0 or null destination.
-    int Query(uint16_t code, void* destination, int capacity, int budget);
+    // Both drop a stored reply with this code (a late answer to an earlier request) before
+    // queueing theirs, then wait until a reply with the code is stored or `budgetMs`
+    // milliseconds have passed since the call began (steady clock, so load does not
+    // stretch it). The reply is taken as soon as the device thread stores it.
+    // Command: 0 when the reply came, -2 when none did (at once for budgetMs <= 0, after the
+    // frame was queued), -3 when not initialised.
+    int SendCommand(uint16_t code, const void* data, int len, int budgetMs);
+    // Query: copies up to `capacity` bytes of the reply; bytes copied, -2 no reply (a
+    // detector-state query then queues a recovery request), -3 not initialised, capacity
+    // <= 0 or null destination.
+    int Query(uint16_t code, void* destination, int capacity, int budgetMs);
 
     // Moves up to `count` oldest records into out; the number moved.
     int TakePower(PowerData* out, int count);
@@ -98,6 +111,10 @@ private:
     void AddPowerData(const uint8_t* payload, int len);
     void StoreReply(uint16_t code, const uint8_t* payload, int len);
     void RemoveReply(uint16_t code);
+    // Blocks until a reply with `code` is stored (true, moved into *payload) or `deadline`
+    // has passed (false). Other codes' replies and spurious wake-ups do not end the wait.
+    bool WaitReply(uint16_t code, std::chrono::steady_clock::time_point deadline,
+                   QByteArray* payload);
     void StopAndWait();
 
     std::unique_ptr<UsbDevice> usb_;
@@ -113,6 +130,8 @@ private:
 
     std::mutex replyMutex_;  // guards replies_: latest reply payload per command code
     QMap<int, QByteArray> replies_;
+    // Notified (all waiters: each waits for its own code) whenever a reply is stored.
+    std::condition_variable replyArrived_;
 
     std::mutex powerMutex_;  // guards powerQueue_: oldest first, at most 401 records
     std::deque<PowerData> powerQueue_;

@@ -1,5 +1,5 @@
 // The meter's command codes and the wait budgets of the requests that wait for a reply
-// (in polls of the reply table, 1 ms apart).
+// (milliseconds from the call to its deadline on the steady clock).
 #pragma once
 
 #include <cstdint>
@@ -43,8 +43,8 @@ enum Command : uint16_t {
     CmdPowerData = 0x200A,
 };
 
-constexpr int kDefaultBudget = 30;
-constexpr int kZeroOffsetBudget = 100;
-constexpr int kSaveParamBudget = 5000;
+constexpr int kDefaultBudget = 30;      // ms
+constexpr int kZeroOffsetBudget = 100;  // ms
+constexpr int kSaveParamBudget = 5000;  // ms: the meter writes its flash
 
 }  // namespace tessivar
