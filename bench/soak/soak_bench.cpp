@@ -77,10 +77,12 @@ struct Counts {
 // without a present sample counts them (Ticks, Rows, MissedTicks); an older one writes a
 // row on every tick and has only Samples(): every tick is a row there and none is missed.
 template <class R, class = void>
-struct CountsMissedTicks : std::false_type {};
+struct CountsMissedTicks : std::false_type {
+};
 template <class R>
 struct CountsMissedTicks<R, std::void_t<decltype(std::declval<const R&>().MissedTicks())>>
-    : std::true_type {};
+    : std::true_type {
+};
 
 template <class R>
 Counts CountsOf(const R& r)
@@ -91,8 +93,8 @@ Counts CountsOf(const R& r)
         return {r.Samples(), r.Samples(), 0, r.Written()};
 }
 constexpr const char* kCounterSource = CountsMissedTicks<recorder::Recorder>::value
-                                           ? "Ticks/Rows/MissedTicks"
-                                           : "Samples (a row on every tick)";
+                                         ? "Ticks/Rows/MissedTicks"
+                                         : "Samples (a row on every tick)";
 
 // ---- options --------------------------------------------------------------------------
 
@@ -140,8 +142,8 @@ bool ParseOptions(int argc, char** argv, Options* o)
             return false;
         }
     }
-    return o->meters >= 1 && o->meters <= soak::kMaxMeters && o->durationS > 0 &&
-           o->awayS > 0 && o->periodS > o->awayS;
+    return o->meters >= 1 && o->meters <= soak::kMaxMeters && o->durationS > 0 && o->awayS > 0 &&
+           o->periodS > o->awayS;
 }
 
 // ---- the process ----------------------------------------------------------------------
@@ -286,8 +288,9 @@ private:
 QString Clock2(qint64 ms)
 {
     const qint64 s = ms / 1000;
-    return QStringLiteral("%1:%2").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10,
-                                                                          QLatin1Char('0'));
+    return QStringLiteral("%1:%2")
+        .arg(s / 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString Soak::Clock(qint64 now) const { return Clock2(now - startMs_); }
@@ -453,8 +456,8 @@ void Soak::Depart()
     t.unplugMs = DeviceRecord::SteadyNowMs();
     t.absence.unplugTick = Now().ticks;
     bus_.Unplug(m.sim);
-    std::printf("[%s] unplug meter %d%s from port %d at tick %lld\n",
-                qPrintable(Clock(t.unplugMs)), m.index, d.meter == 0 ? " (recorded)" : "", m.port,
+    std::printf("[%s] unplug meter %d%s from port %d at tick %lld\n", qPrintable(Clock(t.unplugMs)),
+                m.index, d.meter == 0 ? " (recorded)" : "", m.port,
                 static_cast<long long>(t.absence.unplugTick));
     trips_.push_back(t);
     away_ = int(trips_.size()) - 1;
@@ -477,8 +480,8 @@ void Soak::PlugBack()
     }
     t.toPort = m.port;
     t.replugMs = DeviceRecord::SteadyNowMs();
-    std::printf("[%s] plug meter %d back at port %d (%s)\n", qPrintable(Clock(t.replugMs)),
-                m.index, m.port, t.otherPort ? "a twin at another port" : "replug");
+    std::printf("[%s] plug meter %d back at port %d (%s)\n", qPrintable(Clock(t.replugMs)), m.index,
+                m.port, t.otherPort ? "a twin at another port" : "replug");
     away_ = -1;
 }
 
@@ -520,8 +523,8 @@ void Soak::CheckBack(Trip& t, qint64 now)
         t.gaveUp = true;
         const auto yes = [](bool b) { return b ? "yes" : "no"; };
         std::printf("[%s] meter %d NOT back %lld s after its plug: delivering %s, card %s",
-                    qPrintable(Clock(now)), t.meter,
-                    static_cast<long long>(kReturnWithinMs / 1000), yes(t.delivered), yes(t.card));
+                    qPrintable(Clock(now)), t.meter, static_cast<long long>(kReturnWithinMs / 1000),
+                    yes(t.delivered), yes(t.card));
         if (recorded)
             std::printf(", selected %s, rows again %s", yes(t.selected), yes(t.rows));
         std::printf("\n");
@@ -546,8 +549,7 @@ void Soak::Report(qint64 now)
                 "rss %.1f MB, cpu %.1f %% of one core, load %s\n",
                 qPrintable(Clock(now)), static_cast<long long>(c.rows),
                 static_cast<long long>(c.written), static_cast<long long>(c.ticks),
-                static_cast<long long>(c.missed), back, judged, rss, share,
-                LoadAverage().c_str());
+                static_cast<long long>(c.missed), back, judged, rss, share, LoadAverage().c_str());
     std::fflush(stdout);
 }
 
@@ -578,7 +580,8 @@ int Soak::Finish()
     qint64 start = 0;
     const QVector<recorder::CsvFile> files = recorder::DiskSink().ListCsv(folder);
     for (const recorder::CsvFile& f : files) {
-        const datafile::ReadSeries s = datafile::ReadDataSeries(folder + QLatin1Char('/') + f.name, start);
+        const datafile::ReadSeries s =
+            datafile::ReadDataSeries(folder + QLatin1Char('/') + f.name, start);
         start = s.outcome.header.startSeconds.value_or(start);
         if (s.outcome.status != datafile::ReadStatus::Ok || s.outcome.skippedLines != 0) {
             filesOk = false;
@@ -649,8 +652,8 @@ int Soak::Finish()
         inGaps += qint64(inside.size());
         if (!inside.empty()) {
             const std::string to = t.absence.backTick < 0
-                                       ? std::string("the end (never back)")
-                                       : "tick " + std::to_string(t.absence.backTick);
+                                     ? std::string("the end (never back)")
+                                     : "tick " + std::to_string(t.absence.backTick);
             std::printf("absence from tick %lld to %s: %zu rows (numbers %lld..%lld)\n",
                         static_cast<long long>(t.absence.unplugTick), to.c_str(), inside.size(),
                         static_cast<long long>(inside.front()),
@@ -682,8 +685,8 @@ int Soak::Finish()
                 judged, back, judged, qPrintable(latency), static_cast<long long>(c.ticks),
                 static_cast<long long>(c.rows), static_cast<long long>(c.missed),
                 static_cast<long long>(foreign), static_cast<long long>(inGaps), files.size(),
-                g_logLines.load(), peakRssMb_, cpuShare, LoadAverage().c_str(), failed.empty() ? "" : "; failed: ",
-                failedList.c_str());
+                g_logLines.load(), peakRssMb_, cpuShare, LoadAverage().c_str(),
+                failed.empty() ? "" : "; failed: ", failedList.c_str());
     std::fflush(stdout);
     return failed.empty() ? 0 : 1;
 }
@@ -713,7 +716,8 @@ int main(int argc, char* argv[])
     std::unique_ptr<QTemporaryDir> temp;
     QString out = opt.out;
     if (out.isEmpty()) {
-        temp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/app-soak-XXXXXX"));
+        temp =
+            std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/app-soak-XXXXXX"));
         temp->setAutoRemove(false);  // kept when a check fails, for a look at the files
         out = temp->path();
     }

@@ -49,8 +49,7 @@ int NextFreePort(const std::vector<int>& taken, int current, int portCount)
     return -1;
 }
 
-std::vector<int64_t> RowsInAbsence(const std::vector<Row>& rows, const Absence& a,
-                                   int64_t endTick)
+std::vector<int64_t> RowsInAbsence(const std::vector<Row>& rows, const Absence& a, int64_t endTick)
 {
     const int64_t from = a.unplugTick + kStaleAllowanceTicks;  // exclusive
     const int64_t to = a.backTick < 0 ? endTick + 1 : a.backTick - kObserveSlackTicks;

@@ -74,8 +74,7 @@ constexpr int64_t kObserveSlackTicks = 2;
 // Numbers of rows that lie inside an absence: after unplugTick + kStaleAllowanceTicks and
 // before backTick - kObserveSlackTicks (to the end of the run, `endTick`, when it never came
 // back). Rows must be in number order.
-std::vector<int64_t> RowsInAbsence(const std::vector<Row>& rows, const Absence& a,
-                                   int64_t endTick);
+std::vector<int64_t> RowsInAbsence(const std::vector<Row>& rows, const Absence& a, int64_t endTick);
 
 // Sample numbers over all files of a run, in file order: the first position where a
 // number does not exceed the one before (-1 if they strictly increase), and how many

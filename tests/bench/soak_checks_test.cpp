@@ -38,7 +38,13 @@ TEST(SoakPlan, DeparturesRotateAndAlternateTheWayBack)
     };
     const std::vector<Case> cases = {
         {4,
-         {{0, true}, {1, false}, {0, false}, {2, false}, {0, true}, {3, false}, {0, false},
+         {{0, true},
+          {1, false},
+          {0, false},
+          {2, false},
+          {0, true},
+          {3, false},
+          {0, false},
           {1, true}}},
         {2, {{0, true}, {1, false}, {0, false}, {1, true}}},
         {1, {{0, true}, {0, false}, {0, true}}},
@@ -84,8 +90,10 @@ TEST(SoakChecks, RowsInsideAnAbsenceAreFound)
     for (int64_t n = 46; n < 100; ++n)
         allAfter.push_back(n);
     const std::vector<Case> cases = {
-        {"a row on every tick", Numbers(0, 100), {30, 60}, {46, 47, 48, 49, 50, 51, 52, 53, 54,
-                                                             55, 56, 57}},
+        {"a row on every tick",
+         Numbers(0, 100),
+         {30, 60},
+         {46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57}},
         {"the gap left in the numbers", gapLeft, {30, 60}, {}},
         {"never back: every later row", Numbers(0, 100), {30, -1}, allAfter},
         {"back within the allowance", Numbers(0, 100), {30, 40}, {}},

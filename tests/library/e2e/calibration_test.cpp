@@ -44,18 +44,18 @@ TEST_F(MeterTest, TheCoefficientFollowsTheWavelengthInsideTheProbeRange)
     EXPECT_FLOAT_EQ(dev->Wavelength(), 532.0f);
     EXPECT_FLOAT_EQ(dev->Coefficient(), 2.32f);
 
-    ASSERT_EQ(setSampleWavelength(kId13, 450), 0);
+    ASSERT_EQ(Answered([&] { return setSampleWavelength(kId13, 450); }), 0);
     EXPECT_FLOAT_EQ(dev->Coefficient(), 1.5f);
-    ASSERT_EQ(setSampleWavelength(kId13, 600), 0);
+    ASSERT_EQ(Answered([&] { return setSampleWavelength(kId13, 600); }), 0);
     EXPECT_FLOAT_EQ(dev->Coefficient(), 3.0f);
     // Outside the range: the meter still gets it, the coefficient stays.
-    EXPECT_EQ(setSampleWavelength(kId13, 601), 0);
+    EXPECT_EQ(Answered([&] { return setSampleWavelength(kId13, 601); }), 0);
     EXPECT_EQ(meter->Model().SampleWavelength(), 601);
     EXPECT_FLOAT_EQ(dev->Coefficient(), 3.0f);
     EXPECT_EQ(dev->SetCoefWavelength(601.0f), -4);
 
     int nm = 0;
-    ASSERT_EQ(getSampleWavelength(kId13, &nm), 0);
+    ASSERT_EQ(Answered([&] { return getSampleWavelength(kId13, &nm); }), 0);
     EXPECT_EQ(nm, 601);
     int start = 0, end = 0;
     ASSERT_EQ(getWaveRange(kId13, &start, &end), 0);
@@ -147,8 +147,8 @@ TEST_F(MeterTest, SamplesBecomePowerAtTheSetWavelengthAndZeroCompensationWorks)
     signal.sampleRateHz = 200;
     meter->Model().SetSignal(signal);
     OpenReady(kId13);
-    ASSERT_EQ(setSampleWavelength(kId13, 850), 0);
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return setSampleWavelength(kId13, 850); }), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId13); }), 0);
     auto samples = Collect(kId13, 40, 3000);
     ASSERT_GE(samples.size(), 40u);
     for (const PowerData& p : samples)
@@ -194,7 +194,7 @@ TEST_F(MeterTest, TheMetersTickWrapsWithoutAJumpInTime)
     signal.sampleRateHz = 100;
     meter->Model().SetSignal(signal);
     OpenReady(kId13);
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId13); }), 0);
     auto samples = Collect(kId13, 200, 4000);
     ASSERT_GE(samples.size(), 200u);
     for (std::size_t i = 1; i < samples.size(); ++i)

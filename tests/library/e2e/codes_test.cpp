@@ -149,9 +149,9 @@ TEST_F(MeterTest, MissingRepliesGiveNoReplyAndTheDetectorQueryAsksForRecovery)
     meter->Model().SetFaults({});
     ASSERT_EQ(getDetectorState(kId13, &state), 0);
     EXPECT_EQ(state, 2);
-    ASSERT_EQ(setAverage(kId13, 10), 0);
+    ASSERT_EQ(Answered([&] { return setAverage(kId13, 10); }), 0);
     unsigned short avg = 0;
-    ASSERT_EQ(getAverage(kId13, &avg), 0);
+    ASSERT_EQ(Answered([&] { return getAverage(kId13, &avg); }), 0);
     EXPECT_EQ(avg, 10);
     ASSERT_EQ(setDevInDiskMode(kId13, 2), 0);
     EXPECT_TRUE(meter->Model().InDiskMode());

@@ -16,8 +16,8 @@ TEST_F(MeterTest, ConcurrentCallsOnTwoMetersStayConsistent)
     ASSERT_EQ(openDev(kId112), 0);
     ASSERT_EQ(openDev(kId113), 0);
     ASSERT_TRUE(WaitFor([] { return isInited(kId112) == 1 && isInited(kId113) == 1; }, 3000));
-    ASSERT_EQ(startTransfer(kId112), 0);
-    ASSERT_EQ(startTransfer(kId113), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId112); }), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId113); }), 0);
 
     std::atomic<bool> stop{false};
     std::atomic<int> failures{0};

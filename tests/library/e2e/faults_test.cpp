@@ -17,18 +17,18 @@ TEST_F(MeterTest, CorruptRepliesAreLoggedAndDropped)
     EXPECT_EQ(CountLog("Analayze error ... -2, AA 55 10 10 01 00"), 1);
 
     SetFaults(meter, [](auto& f) { f.garbageBytes = 3; });
-    EXPECT_EQ(setAverage(kId13, 4), 0);  // taken one loop turn later
+    EXPECT_EQ(Answered([] { return setAverage(kId13, 4); }), 0);  // taken one loop turn later
     EXPECT_GE(CountLog("<50331648> Remove head, num: 3, "), 1);
 
     SetFaults(meter, [](auto& f) { f.splitFrames = true; });
-    EXPECT_EQ(setAverage(kId13, 5), 0);
+    EXPECT_EQ(Answered([] { return setAverage(kId13, 5); }), 0);
 
     SetFaults(meter, [](auto& f) { f.oversizeLength = true; });
     EXPECT_EQ(setAverage(kId13, 6), -2);
     EXPECT_EQ(CountLog("<50331648> Error wait len, 65544, clear buff, AA 55"), 1);
 
     meter->Model().SetFaults({});
-    EXPECT_EQ(setAverage(kId13, 7), 0);
+    EXPECT_EQ(Answered([] { return setAverage(kId13, 7); }), 0);
     EXPECT_EQ(meter->Model().Average(), 7);
 }
 
@@ -36,8 +36,8 @@ TEST_F(MeterTest, SlowRepliesWithinTheBudgetSucceedAndLaterOnesDoNot)
 {
     Meter meter = OpenMeter();
     SetFaults(meter, [](auto& f) { f.replyDelayMs = 5; });
-    EXPECT_EQ(startTransfer(kId13), 0);
-    EXPECT_EQ(stopTransfer(kId13), 0);
+    EXPECT_EQ(Answered([] { return startTransfer(kId13); }), 0);
+    EXPECT_EQ(Answered([] { return stopTransfer(kId13); }), 0);
     SetFaults(meter, [](auto& f) { f.replyDelayMs = 80; });
     EXPECT_EQ(setAverage(kId13, 3), -2);
     char name[33];
@@ -46,7 +46,7 @@ TEST_F(MeterTest, SlowRepliesWithinTheBudgetSucceedAndLaterOnesDoNot)
     // so a slow meter's stale answer never satisfies the next request.
     meter->Model().SetFaults({});
     QThread::msleep(200);
-    EXPECT_EQ(readDevName(kId13, name, 33), 0);
+    EXPECT_EQ(Answered([&] { return readDevName(kId13, name, 33); }), 0);
     // The save command waits up to 5 s for the flash write.
     meter->Model().SetSaveDelayMs(1500);
     EXPECT_EQ(saveDetParam(kId13), 0);
@@ -64,6 +64,6 @@ TEST_F(MeterTest, AStalledEndpointIsClearedAndTheLinkRecovers)
     QThread::msleep(300);
     EXPECT_EQ(CountLog("<50331648> Error recv data, -9"), 1);
     EXPECT_EQ(meter->Model().ReceivedCount(0x0003), 1u);
-    EXPECT_EQ(setAverage(kId13, 9), 0);
+    EXPECT_EQ(Answered([] { return setAverage(kId13, 9); }), 0);
     EXPECT_EQ(isInited(kId13), 1);
 }

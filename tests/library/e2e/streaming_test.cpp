@@ -12,9 +12,9 @@ TEST_F(MeterTest, AnUnreadQueueKeepsTheNewest401Records)
     signal.sampleRateHz = 1000;
     meter->Model().SetSignal(signal);
     OpenReady(kId13);
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId13); }), 0);
     ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 500; }, 3000));
-    ASSERT_EQ(stopTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return stopTransfer(kId13); }), 0);
     ASSERT_TRUE(WaitFor([&] { return !meter->Model().IsStreaming(); }, 1000));
     QThread::msleep(50);  // the last samples in flight
     const int sent = static_cast<int>(meter->Model().SamplesSent());
@@ -34,7 +34,7 @@ TEST_F(MeterTest, AnUnreadQueueKeepsTheNewest401Records)
 TEST_F(MeterTest, ClosingWhileStreamingStopsTheMeterLastAndKeepsQueuedRecords)
 {
     Meter meter = OpenMeter();
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId13); }), 0);
     ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 20; }, 2000));
     ASSERT_EQ(closeDev(kId13), 0);
     EXPECT_FALSE(meter->Model().IsStreaming());
@@ -54,7 +54,7 @@ TEST_F(MeterTest, ARescanKeepsStreamingMetersAndDropsUnpluggedOnes)
     Meter a = Plug("1-3");
     Meter b = Plug("1-1.2");
     OpenReady(kId13);
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId13); }), 0);
     int ids[8];
     ASSERT_EQ(scanDev(ids, 8), 2);
     tessivar::DevThread* before = Device(kId13);
@@ -78,7 +78,7 @@ TEST_F(MeterTest, ARescanKeepsStreamingMetersAndDropsUnpluggedOnes)
 TEST_F(MeterTest, UnplugWhileStreamingIsReportedAtMostEvery100ms)
 {
     Meter meter = OpenMeter();
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([] { return startTransfer(kId13); }), 0);
     ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 10; }, 2000));
     CapturedMessages messages;
     simmeter::VirtualBus::Instance().Unplug(meter);
@@ -103,8 +103,8 @@ TEST_F(MeterTest, AnUnpluggedMeterIsNoLongerReadyButStaysOpenUntilClosed)
     OpenReady(kId112);
     ASSERT_EQ(openDev(kId13), 0);
     ASSERT_TRUE(Ready(kId13));
-    ASSERT_EQ(startTransfer(kId112), 0);
-    ASSERT_EQ(startTransfer(kId13), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId112); }), 0);
+    ASSERT_EQ(Answered([&] { return startTransfer(kId13); }), 0);
     ASSERT_TRUE(WaitFor([&] { return gone->Model().SamplesSent() >= 10; }, 2000));
 
     QElapsedTimer sinceUnplug;
