@@ -164,8 +164,11 @@ bool OpticalDev::ProbeNewDev(int nDevId)
         return false;
     }
 
+    // A reply that misses its budget on a busy machine is asked for again, so that a
+    // present meter is not left off the list for one slow answer.
     int state = -1;
-    const int stateRet = getDetectorState(nDevId, &state);
+    const int stateRet =
+        Retried(TESSIVAR_ERR_NO_REPLY, [&] { return getDetectorState(nDevId, &state); });
     if (stateRet < 0 || state != TESSIVAR_DETECTOR_ATTACHED) {
         qDebug() << "Scan dev, detector not connected" << stateRet;
         closeDev(nDevId);
@@ -177,11 +180,14 @@ bool OpticalDev::ProbeNewDev(int nDevId)
     char devSerial[kTextBufLen] = {};
     char detSerial[kTextBufLen] = {};
     char version[kTextBufLen] = {};
-    if (readDevName(nDevId, devName, kNameBufLen) < 0 ||
-        readDevSerial(nDevId, devSerial, kTextBufLen) < 0 ||
-        readDetName(nDevId, detName, kNameBufLen) < 0 ||
-        readDetSerial(nDevId, detSerial, kTextBufLen) < 0 ||
-        readVersion(nDevId, version, kTextBufLen) < 0) {
+    const auto read = [nDevId](auto reader, char *buf, int len) {
+        return Retried(TESSIVAR_ERR_ARGUMENT, [&] { return reader(nDevId, buf, len); });
+    };
+    if (read(readDevName, devName, kNameBufLen) < 0 ||
+        read(readDevSerial, devSerial, kTextBufLen) < 0 ||
+        read(readDetName, detName, kNameBufLen) < 0 ||
+        read(readDetSerial, detSerial, kTextBufLen) < 0 ||
+        read(readVersion, version, kTextBufLen) < 0) {
         qDebug() << "Scan dev, read dev/det name error!";
         closeDev(nDevId);
         return false;
