@@ -301,9 +301,12 @@ void MainWidget::MeterReady(int nDevId, bool bStat)
     const DeviceRecordPtr rec = manager->GetDevRecord(nDevId);
     if (!back || !rec)
         return;
+    if (back->select && manager->GetSelDev() < 0)
+        SelDevChanged(nDevId);
     if (const DeviceRecordPtr &old = back->from) {
         // The meter's own settings go back through the worker, which checks them; the
-        // application's own (attenuation, display unit and range) are copied.
+        // application's own (attenuation, display unit and range) are copied, after the
+        // selection, which resets the range to automatic.
         emit m_pOpticalDev->SigSetWaveLen(nDevId, old->waveLen.load());
         emit m_pOpticalDev->SigSetAverage(nDevId, static_cast<ushort>(old->average.load()));
         rec->SetAttenuation(old->Attenuation());
@@ -311,16 +314,6 @@ void MainWidget::MeterReady(int nDevId, bool bStat)
         double low = 0, high = 0;
         old->GetRange(&low, &high);
         rec->SetRange(low, high);
-    }
-    if (back->select && manager->GetSelDev() < 0) {
-        SelDevChanged(nDevId);
-        // SelDevChanged resets the display range to automatic; the meter keeps its own.
-        if (const DeviceRecordPtr &old = back->from) {
-            double low = 0, high = 0;
-            old->GetRange(&low, &high);
-            rec->SetRange(low, high);
-            rec->SetUnit(old->Unit());
-        }
     }
     form->label_msg->setText(tr("设备%1已重新连接").arg(rec->devSerial));
 }

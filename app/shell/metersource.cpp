@@ -4,25 +4,12 @@
 #include "runview.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 
-namespace {
-qint64 SteadyNowMs()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
-}  // namespace
-
-MeterSource::MeterSource() : steadyBase_(SteadyNowMs()) {}
+MeterSource::MeterSource() : steadyBase_(DeviceRecord::SteadyNowMs()) {}
 
 qint64 MeterSource::NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
-qint64 MeterSource::SteadyMs() { return SteadyNowMs() - steadyBase_; }
+qint64 MeterSource::SteadyMs() { return DeviceRecord::SteadyNowMs() - steadyBase_; }
 
 bool MeterSource::Bind()
 {

@@ -14,6 +14,7 @@
 #include "scannedwidget.h"
 
 #include "common/cpu_time.h"
+#include "common/wait_until.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,18 +48,7 @@ double SecondsSinceProcessStart()
     return uptime - start;
 }
 
-bool WaitUntil(const std::function<bool()> &cond, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using bench::WaitUntil;
 
 // The process's CPU share of one core while the event loop runs for `seconds`.
 double CpuShare(int seconds)

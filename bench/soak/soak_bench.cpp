@@ -31,6 +31,7 @@
 #include "scannedwidget.h"
 
 #include "common/cpu_time.h"
+#include "common/wait_until.h"
 #include "simmeter/preload.h"
 #include "simmeter/virtual_bus.h"
 
@@ -189,19 +190,7 @@ void LogMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
         std::fprintf(stderr, "%s\n", line.constData());
 }
 
-// Runs the event loop until `cond` holds or `ms` pass (set-up only: it polls every ms).
-bool WaitUntil(const std::function<bool()>& cond, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using bench::WaitUntil;
 
 // The library's device id of a meter on root port `port` of bus 1 ("1-<port>").
 int IdOfPort(int port) { return port << 24; }
