@@ -66,7 +66,20 @@ void CurveData::SetUnit(QString unitToken)
     if (unitToken == unit)
         return;
     unit = std::move(unitToken);
-    ui->wgCurve->yAxis->setLabel(tr("功率(%1)").arg(unit));
+    ShowAxisLabel();
+}
+
+void CurveData::SetScale(const displayunit::Scale &s)
+{
+    if (s == scale)
+        return;
+    scale = s;
+    ShowAxisLabel();
+}
+
+void CurveData::ShowAxisLabel()
+{
+    ui->wgCurve->yAxis->setLabel(tr("功率(%1)").arg(scale.Token(unit)));
 }
 
 void CurveData::UpdateData(const double &current, const StatBlock &stats,
@@ -74,7 +87,7 @@ void CurveData::UpdateData(const double &current, const StatBlock &stats,
                            const bool &replaceAll)
 {
     held = WindowCursor{};  // fed from outside: the next read after a cursor is whole
-    panel->ShowNumbers(current, stats, values.size());
+    panel->ShowNumbers(current, stats, values.size(), scale, unit);
     if (replaceAll)
         graph->setData(times, values, true);
     else
@@ -82,16 +95,15 @@ void CurveData::UpdateData(const double &current, const StatBlock &stats,
     FitAndReplot();
 }
 
-WindowCursor CurveData::Cursor(const QString &unitToken) const
+WindowCursor CurveData::Cursor(const QString &key) const
 {
-    return unitToken == heldUnit ? held : WindowCursor{};
+    return key == heldKey ? held : WindowCursor{};
 }
 
 void CurveData::UpdateRun(double current, const StatBlock &stats, const QVector<double> &times,
-                          const QVector<double> &values, const WindowPart &part,
-                          const QString &unitToken)
+                          const QVector<double> &values, const WindowPart &part, const QString &key)
 {
-    panel->ShowNumbers(current, stats, part.windowSize);
+    panel->ShowNumbers(current, stats, part.windowSize, scale, unit);
     if (part.whole) {
         graph->setData(times, values, true);
     } else {
@@ -99,7 +111,7 @@ void CurveData::UpdateRun(double current, const StatBlock &stats, const QVector<
         KeepNewest(part.windowSize);
     }
     held = part.end;
-    heldUnit = unitToken;
+    heldKey = key;
     FitAndReplot();
 }
 
@@ -179,7 +191,7 @@ void CurveData::on_pbSave_clicked()
         return;
     datafile::HeaderInfo info;
     runview::FillIdentity(DevManage::Instance()->GetSelDev(), &info);
-    panel->FillStatistics(unit, &info);
+    panel->FillStatistics(scale, unit, &info);
     QVector<double> values;
     values.reserve(graph->data()->size());
     for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)

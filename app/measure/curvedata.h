@@ -4,6 +4,7 @@
 // appends exactly those (UpdateRun), dropping what left the run's window.
 #pragma once
 
+#include "displayunit.h"
 #include "measurestore.h"
 
 #include <QString>
@@ -35,15 +36,20 @@ public:
     // whole window, which the graph then shows exactly; otherwise points to append.
     void UpdateData(const double &current, const StatBlock &stats, const QVector<double> &times,
                     const QVector<double> &values, const bool &replaceAll);
+    // The linear unit token of the statistics' powers; the scale they and the graph's
+    // values are shown in (the value axis reads "功率(dBm)" in dBm).
     void SetUnit(QString unit);
+    void SetScale(const displayunit::Scale &scale);
 
-    // What the graph holds of the run, for a read of what follows it in `unitToken`
-    // (a graph in another unit holds nothing usable: the next read is whole).
-    WindowCursor Cursor(const QString &unitToken) const;
+    // What the graph holds of the run, for a read of what follows it in the numbers that
+    // `key` names (displayunit::Scale::Key; a graph in other numbers holds nothing usable:
+    // the next read is whole).
+    WindowCursor Cursor(const QString &key) const;
     // A read after Cursor(): the whole window, or the new samples appended and the oldest
-    // points dropped so that the graph holds the newest part.windowSize samples.
+    // points dropped so that the graph holds the newest part.windowSize samples. `values`
+    // are already in the numbers `key` names; `current` and `stats` in the linear unit.
     void UpdateRun(double current, const StatBlock &stats, const QVector<double> &times,
-                   const QVector<double> &values, const WindowPart &part, const QString &unitToken);
+                   const QVector<double> &values, const WindowPart &part, const QString &key);
 
     QCustomPlot *Plot() const;
     QCPGraph *Graph() const { return graph; }
@@ -70,13 +76,15 @@ protected:
 private:
     void KeepNewest(int windowSize);
     void FitAndReplot();
+    void ShowAxisLabel();
 
     Ui::CurveData *ui;
     std::unique_ptr<runview::RunPanel> panel;
     QCPGraph *graph = nullptr;
     int tickCount = 2;
     QString unit = QStringLiteral("nw");
+    displayunit::Scale scale;
     QSharedPointer<CAxisTicker> ticker;
     WindowCursor held;  // the run and newest sample the graph holds (UpdateRun only)
-    QString heldUnit;   // the unit of those points
+    QString heldKey;    // the numbers of those points (Scale::Key)
 };

@@ -9,6 +9,7 @@
 #include "opticaldev.h"
 #include "pointerdata.h"
 #include "powerrange.h"
+#include "powerunit.h"
 #include "statisticdata.h"
 
 #include <QButtonGroup>
@@ -85,17 +86,27 @@ void DataWidget::RefreshData()
     manager->GetSelRange(&low, &high);
     // Read after the choice, so that this tick's values and unit agree.
     const QString unit = manager->GetSelUnit();
+    const displayunit::Scale scale = DisplayScale();
 
     if (statisticsRunning) {
         CurveData *curve = ui->widget_curveData;
+        const QString key = scale.Key(unit);
         WindowPart part;
         statisticsRunning = manager->GetSelStatisticsAfter(
-            &current, currentStats, curve->Cursor(unit), &runTimes, &runValues, &part, &runStats);
+            &current, currentStats, curve->Cursor(key), &runTimes, &runValues, &part, &runStats);
         if (!statisticsRunning)
             SetRunButtons(false);
-        curve->UpdateRun(current, runStats, runTimes, runValues, part, unit);
+        // The graph holds shown numbers; only what was read this tick is converted.
+        if (scale.IsLog()) {
+            const double factor = PowerUnit::Factor(unit);
+            for (double &v : runValues)
+                v = scale.Number(v, factor);
+        }
+        curve->SetScale(scale);
+        curve->UpdateRun(current, runStats, runTimes, runValues, part, key);
         curve->SetUnit(unit);
         StatisticData *stat = ui->widget_statisticData;
+        stat->SetScale(scale);
         stat->UpdateRun(current, runStats, part.windowSize);
         stat->SetUnit(unit);
     } else {
@@ -106,13 +117,72 @@ void DataWidget::RefreshData()
     if (page == ui->pageNum) {
         NumData *num = ui->widget_numData;
         num->SetUnit(unit);
+        num->SetScale(scale);
         num->SetRange(low, high);
         num->UpdateData(current, currentStats);
     } else if (page == ui->pagePointer) {
         PointerData *pointer = ui->widget_pointerData;
         pointer->SetUnit(unit);
+        pointer->SetScale(scale);
         pointer->UpdateData(current, currentStats, low, high);
     }
+}
+
+displayunit::Scale DataWidget::DisplayScale() const
+{
+    switch (unitKind) {
+    case displayunit::Kind::Dbm: return displayunit::Scale::Dbm();
+    case displayunit::Kind::Db: return displayunit::Scale::Db(referenceNw);
+    case displayunit::Kind::Watt: break;
+    }
+    return displayunit::Scale::Watt();
+}
+
+bool DataWidget::TakeReference()
+{
+    DevManage *manager = DevManage::Instance();
+    if (manager->GetSelDev() < 0) {
+        emit SigShowMessage(tr("请先连接并选择一台设备"));
+        return false;
+    }
+    const qint64 nw = manager->GetSelLatestRaw();
+    if (nw < displayunit::kFloorNw) {
+        emit SigShowMessage(tr("当前读数低于1nw，不能设为参考"));
+        return false;
+    }
+    SetReference(static_cast<double>(nw));
+    return true;
+}
+
+void DataWidget::SetReference(double nw)
+{
+    referenceNw = nw > 0.0 ? nw : 0.0;
+    ui->lbRefValue->setText(displayunit::ReferenceText(tr("参考: "), referenceNw));
+}
+
+void DataWidget::ChooseUnit(displayunit::Kind kind)
+{
+    if (kind == displayunit::Kind::Db && referenceNw <= 0.0 && !TakeReference())
+        kind = unitKind;
+    unitKind = kind;
+    const QSignalBlocker block(ui->cbDisplayUnit);
+    ui->cbDisplayUnit->setCurrentIndex(static_cast<int>(kind));
+    // Shown at once, not on the next tick.
+    if (DevManage::Instance()->GetSelDev() >= 0)
+        RefreshData();
+}
+
+void DataWidget::on_cbDisplayUnit_activated(int index)
+{
+    const std::optional<displayunit::Kind> kind =
+        displayunit::FromName(displayunit::ItemNames().value(index));
+    ChooseUnit(kind.value_or(displayunit::Kind::Watt));
+}
+
+void DataWidget::on_pbSetRef_clicked()
+{
+    if (TakeReference() && DevManage::Instance()->GetSelDev() >= 0)
+        RefreshData();
 }
 
 void DataWidget::ResetRange()
@@ -314,6 +384,8 @@ void DataWidget::SaveConfig()
     values.waveLength = ui->sbWaveLen->value();
     values.attenuation = ui->dsbAttenComp->value();
     values.averageTime = ui->sbAve->value();
+    values.displayUnit = displayunit::Name(unitKind);
+    values.referenceNw = referenceNw;
     QString error;
     if (!measureconfig::Write(path, values, &error))
         emit SigShowMessage(error);
@@ -350,4 +422,8 @@ void DataWidget::LoadConfig()
         ui->sbAve->setValue(*loaded.averageTime);
         RequestAverage(id, ui->sbAve->value());
     }
+    // A file from before the display unit existed loads as watts without a reference.
+    SetReference(loaded.referenceNw.value_or(0.0));
+    ChooseUnit(displayunit::FromName(loaded.displayUnit.value_or(QString()))
+                   .value_or(displayunit::Kind::Watt));
 }

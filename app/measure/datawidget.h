@@ -5,6 +5,7 @@
 // the main window forwards. All of it runs in the GUI thread.
 #pragma once
 
+#include "displayunit.h"
 #include "measurestore.h"
 
 #include <QString>
@@ -47,6 +48,10 @@ public:
     StatisticData *StatisticView() const;
     CurveData *CurveView() const;
     DataSetting *SettingPopup() const { return dataSetting; }
+    // The unit every power of the page is shown in, and the stored reference (nW, 0 when
+    // none is set). Kept across a change of meter and across runs.
+    displayunit::Scale DisplayScale() const;
+    double ReferenceNw() const { return referenceNw; }
     bool StatisticsRunning() const { return statisticsRunning; }
 
 signals:
@@ -80,18 +85,31 @@ private slots:
     void on_sbWaveLen_valueChanged(int value);
     void on_pbCaliReset_clicked();
     void on_dsbAttenComp_valueChanged(double value);
+    // "dB" without a reference takes the present reading as one; without a reading the
+    // box goes back to the unit it showed.
+    void on_cbDisplayUnit_activated(int index);
+    // The selected meter's present reading becomes the reference.
+    void on_pbSetRef_clicked();
 
 private:
     void SetRunButtons(bool running);
     void RequestWaveLen(int id, int waveLen);
     void RequestAverage(int id, int average);
     void ShowRecordSettings();
+    // Takes the selected meter's newest reading (whole nW) as the reference; false, with a
+    // message, when there is no meter or the reading is below 1 nW.
+    bool TakeReference();
+    void SetReference(double nw);
+    // Selects `kind` as the display unit; dB without a reference takes one first.
+    void ChooseUnit(displayunit::Kind kind);
 
     Ui::DataWidget *ui;
     double current = 0.0;
     bool statisticsRunning = false;
     double currentStats[3] = {0.0, 0.0, 0.0};
     StatBlock runStats;
+    displayunit::Kind unitKind = displayunit::Kind::Watt;
+    double referenceNw = 0.0;
     // Settings requests sent and not yet reported handled; while some are, the boxes are
     // left alone (the user may still be typing).
     int pendingSettings = 0;

@@ -1,5 +1,7 @@
 #include "measureconfig.h"
 
+#include "displayunit.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,8 @@ const char kGroup[] = "dataConfig";
 const char kWaveKey[] = "waveLength";
 const char kAttenKey[] = "attenuation";
 const char kAverageKey[] = "averageTime";
+const char kUnitKey[] = "displayUnit";
+const char kReferenceKey[] = "referenceNw";
 
 QString Tr(const char *text) { return QCoreApplication::translate("measureconfig", text); }
 
@@ -61,6 +65,11 @@ bool Write(const QString &path, const Values &values, QString *error)
     settings.setValue(QLatin1String(kWaveKey), values.waveLength);
     settings.setValue(QLatin1String(kAttenKey), values.attenuation);
     settings.setValue(QLatin1String(kAverageKey), values.averageTime);
+    settings.setValue(QLatin1String(kUnitKey), values.displayUnit);
+    if (values.referenceNw > 0.0)
+        settings.setValue(QLatin1String(kReferenceKey), values.referenceNw);
+    else
+        settings.remove(QLatin1String(kReferenceKey));
     settings.endGroup();
     settings.sync();
     if (settings.status() != QSettings::NoError || !QFileInfo::exists(path)) {
@@ -113,10 +122,30 @@ bool Read(const QString &path, Loaded *out, QString *error)
         else
             ok = false, badKey = QLatin1String(kAverageKey);
     }
+    if (ok && settings.contains(QLatin1String(kReferenceKey))) {
+        bool parsed = false;
+        const double v =
+            settings.value(QLatin1String(kReferenceKey)).toString().trimmed().toDouble(&parsed);
+        if (parsed && std::isfinite(v) && v >= 0.0) {
+            if (v > 0.0)
+                loaded.referenceNw = v;
+        } else {
+            ok = false, badKey = QLatin1String(kReferenceKey);
+        }
+    }
+    bool unitOk = true;
+    if (ok && settings.contains(QLatin1String(kUnitKey))) {
+        const QString name = settings.value(QLatin1String(kUnitKey)).toString().trimmed();
+        if (displayunit::FromName(name))
+            loaded.displayUnit = name;
+        else
+            unitOk = false, badKey = QLatin1String(kUnitKey);
+    }
     settings.endGroup();
-    if (!ok) {
+    if (!ok || !unitOk) {
         if (error)
-            *error = Tr("设置文件未读取：%1 中的 %2 不是有效数字").arg(path, badKey);
+            *error = !ok ? Tr("设置文件未读取：%1 中的 %2 不是有效数字").arg(path, badKey)
+                         : Tr("设置文件未读取：%1 中的 %2 不是有效的显示单位").arg(path, badKey);
         return false;
     }
     *out = loaded;

@@ -17,17 +17,18 @@ QString Elapsed(qint64 seconds)
         .arg(seconds % 60, 2, 10, zero);
 }
 
-NumTexts NumView(double current, const double totals[3], double fullScale, const QString &unit)
+NumTexts NumView(double current, const double totals[3], double fullScale, const QString &unit,
+                 const displayunit::Scale &scale, double factor)
 {
     NumTexts t;
     if (current > fullScale) {
         t.overRange = true;
         return t;
     }
-    t.value = Power(current, unit);
-    t.max = Power(totals[0], unit);
-    t.min = Power(totals[1], unit);
-    t.mean = Power(totals[2], unit);
+    t.value = scale.Text(current, factor, unit);
+    t.max = scale.Text(totals[0], factor, unit);
+    t.min = scale.Text(totals[1], factor, unit);
+    t.mean = scale.Text(totals[2], factor, unit);
     return t;
 }
 

@@ -2,6 +2,8 @@
 // locale form: "." as decimal separator, a leading "-" for negative values.
 #pragma once
 
+#include "displayunit.h"
+
 #include <QString>
 
 namespace measurefmt {
@@ -20,8 +22,10 @@ struct NumTexts {
     QString value;           // empty when overRange
     QString max, min, mean;  // empty when overRange
 };
-// `totals` holds max, min, mean. Only the full scale counts: a value below the range's lower
-// end is shown normally; a value equal to the full scale is shown as a number.
-NumTexts NumView(double current, const double totals[3], double fullScale, const QString &unit);
+// `totals` holds max, min, mean, in `unit` (factor nanowatts per unit). Only the full scale
+// counts: a value below the range's lower end is shown normally; a value equal to the full
+// scale is shown as a number. The texts are in `scale` (watts: the value and `unit`).
+NumTexts NumView(double current, const double totals[3], double fullScale, const QString &unit,
+                 const displayunit::Scale &scale = {}, double factor = 1.0);
 
 }  // namespace measurefmt

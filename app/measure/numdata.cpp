@@ -3,6 +3,7 @@
 
 #include "devmanage.h"
 #include "measureformat.h"
+#include "powerunit.h"
 
 #include <QDebug>
 
@@ -16,6 +17,8 @@ NumData::~NumData() { delete ui; }
 
 void NumData::SetUnit(QString unitToken) { unit = std::move(unitToken); }
 
+void NumData::SetScale(const displayunit::Scale &s) { scale = s; }
+
 void NumData::SetRange(double lowerEnd, double fullScale)
 {
     lower = lowerEnd;
@@ -24,7 +27,8 @@ void NumData::SetRange(double lowerEnd, double fullScale)
 
 void NumData::UpdateData(const double &current, const double stats[3])
 {
-    const measurefmt::NumTexts t = measurefmt::NumView(current, stats, upper, unit);
+    const measurefmt::NumTexts t =
+        measurefmt::NumView(current, stats, upper, unit, scale, PowerUnit::Factor(unit));
     if (t.overRange) {
         qDebug() << "NumData: over range" << current << upper;
         ui->lbData->setText(tr("无穷大"));

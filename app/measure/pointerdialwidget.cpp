@@ -38,6 +38,13 @@ void PointerDialWidget::SetRange(double lo, double hi)
 
 void PointerDialWidget::SetUnit(QString u) { unit = std::move(u); }
 
+void PointerDialWidget::SetValueText(QString text) { valueText = std::move(text); }
+
+QString PointerDialWidget::ValueText() const
+{
+    return valueText.isEmpty() ? measurefmt::Power(value, unit) : valueText;
+}
+
 void PointerDialWidget::resizeEvent(QResizeEvent *event)
 {
     scale = dial::ScaleFor(event->size().width(), event->size().height());
@@ -116,5 +123,5 @@ void PointerDialWidget::paintEvent(QPaintEvent *)
     painter.setFont(valueFont);
     // Not clipped to its box: a long value ("-1234.56μW") stays readable.
     painter.drawText(QRect(L(-100), L(30), L(200), L(60)), Qt::AlignCenter | Qt::TextDontClip,
-                     measurefmt::Power(value, unit));
+                     ValueText());
 }

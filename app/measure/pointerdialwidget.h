@@ -15,6 +15,10 @@ public:
     void SetValue(double value);            // repaints
     void SetRange(double min, double max);  // repaints
     void SetUnit(QString unit);             // no repaint
+    // The text under the needle instead of the value with 2 decimals and the unit (a
+    // logarithmic value below its floor reads "<-60.00dBm"); empty: the value. No repaint.
+    void SetValueText(QString text);
+    QString ValueText() const;
 
     double Value() const { return value; }
     double Min() const { return min; }
@@ -31,4 +35,5 @@ private:
     double value = 122.9;
     double scale = 1.0;
     QString unit = QStringLiteral("nw");
+    QString valueText;
 };

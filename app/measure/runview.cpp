@@ -2,6 +2,7 @@
 
 #include "devmanage.h"
 #include "measureformat.h"
+#include "powerunit.h"
 
 #include <qcustomplot.h>
 
@@ -41,13 +42,18 @@ void RunPanel::SetRunState(bool running) const
         runStop_->setChecked(running);
 }
 
-void RunPanel::ShowNumbers(double current, const StatBlock &stats, int windowSamples) const
+void RunPanel::ShowNumbers(double current, const StatBlock &stats, int windowSamples,
+                           const displayunit::Scale &scale, const QString &unit) const
 {
-    cur_->setText(measurefmt::Fixed2(current));
-    max_->setText(measurefmt::Fixed2(stats.statMax));
-    min_->setText(measurefmt::Fixed2(stats.statMin));
-    mean_->setText(measurefmt::Fixed2(stats.statMean));
-    stdDev_->setText(measurefmt::Fixed2(stats.statStdDev));
+    const double factor = PowerUnit::Factor(unit);
+    cur_->setText(scale.Text(current, factor, unit, false));
+    max_->setText(scale.Text(stats.statMax, factor, unit, false));
+    min_->setText(scale.Text(stats.statMin, factor, unit, false));
+    mean_->setText(scale.Text(stats.statMean, factor, unit, false));
+    QString deviation = measurefmt::Fixed2(stats.statStdDev);
+    if (scale.IsLog())
+        deviation += PowerUnit::Nanowatt();
+    stdDev_->setText(deviation);
     ratio_->setText(measurefmt::Fixed2(stats.statRatio));
     samples_->setText(QString::number(windowSamples));
     elapsed_->setText(measurefmt::Elapsed(stats.statElapsed));
@@ -59,7 +65,8 @@ void RunPanel::Clear() const
         l->setText(QString());
 }
 
-void RunPanel::FillStatistics(const QString &unit, datafile::HeaderInfo *info) const
+void RunPanel::FillStatistics(const displayunit::Scale &scale, const QString &unit,
+                              datafile::HeaderInfo *info) const
 {
     info->elapsedText = elapsed_->text();
     info->countText = samples_->text();
@@ -68,7 +75,8 @@ void RunPanel::FillStatistics(const QString &unit, datafile::HeaderInfo *info) c
     info->meanText = mean_->text();
     info->stdDevText = stdDev_->text();
     info->ratioText = ratio_->text();
-    info->unit = unit;
+    info->unit = scale.Token(unit);
+    info->referenceNw = scale.RefNw();
 }
 
 void RunPanel::Replot() const

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "datafile.h"
+#include "displayunit.h"
 #include "measurestore.h"
 
 #include <QPushButton>
@@ -33,13 +34,18 @@ public:
 
     // Checks or unchecks pbRunStop without a click, only when its state differs.
     void SetRunState(bool running) const;
-    // current, max, min, mean, standard deviation (as delivered, nW) and ratio 'f' 2
-    // without unit; the number of window samples; the elapsed time "%1:%2:%3".
-    void ShowNumbers(double current, const StatBlock &stats, int windowSamples) const;
+    // current, max, min, mean (given in `unit`) in `scale` with 2 decimals and without unit;
+    // the standard deviation as delivered (nW) and the ratio 'f' 2, the deviation followed
+    // by "nw" in a logarithmic scale, where it keeps its linear meaning; the number of
+    // window samples; the elapsed time "%1:%2:%3".
+    void ShowNumbers(double current, const StatBlock &stats, int windowSamples,
+                     const displayunit::Scale &scale, const QString &unit) const;
     // The eight value labels emptied.
     void Clear() const;
-    // The seven statistics texts of a saved file, as the labels show them, and the unit.
-    void FillStatistics(const QString &unit, datafile::HeaderInfo *info) const;
+    // The seven statistics texts of a saved file, as the labels show them, the unit token
+    // of its values and, in dB, the reference.
+    void FillStatistics(const displayunit::Scale &scale, const QString &unit,
+                        datafile::HeaderInfo *info) const;
     // A queued replot while the view is visible; a hidden view is painted when shown.
     void Replot() const;
     // For the view's showEvent: the picture it missed while hidden.

@@ -3,6 +3,7 @@
 
 #include "datafile.h"
 #include "plotstyle.h"
+#include "powerunit.h"
 #include "runview.h"
 #include "viewsave.h"
 
@@ -54,7 +55,20 @@ void StatisticData::SetUnit(QString unitToken)
     if (unitToken == unit)
         return;
     unit = std::move(unitToken);
-    ui->wgCurve->xAxis->setLabel(tr("功率(%1)").arg(unit));
+    ShowAxisLabel();
+}
+
+void StatisticData::SetScale(const displayunit::Scale &s)
+{
+    if (s == scale)
+        return;
+    scale = s;
+    ShowAxisLabel();
+}
+
+void StatisticData::ShowAxisLabel()
+{
+    ui->wgCurve->xAxis->setLabel(tr("功率(%1)").arg(scale.Token(unit)));
 }
 
 void StatisticData::UpdateData(const double &current, const StatBlock &block,
@@ -66,7 +80,7 @@ void StatisticData::UpdateData(const double &current, const StatBlock &block,
 void StatisticData::UpdateRun(double current, const StatBlock &block, int windowSamples)
 {
     stats = block;
-    panel->ShowNumbers(current, block, windowSamples);
+    panel->ShowNumbers(current, block, windowSamples, scale, unit);
 
     const QVector<double> &h = block.histogram;
     if (h.size() < kHistogramBins * kHistogramBinFields)
@@ -82,9 +96,10 @@ void StatisticData::UpdateRun(double current, const StatBlock &block, int window
     if (ticker) {
         ticker->clear();
         // QMap keys: bins of width 0 share one position and one label.
+        const double factor = PowerUnit::Factor(unit);
         for (int i = 0; i < kHistogramBins; ++i)
-            ticker->addTick(lower(i), QString::number(lower(i), 'f', 3));
-        ticker->addTick(upper(last), QString::number(upper(last), 'f', 3));
+            ticker->addTick(lower(i), scale.EdgeText(lower(i), factor));
+        ticker->addTick(upper(last), scale.EdgeText(upper(last), factor));
     }
     QVector<double> keys(kHistogramBins), heights(kHistogramBins);
     for (int i = 0; i < kHistogramBins; ++i) {
@@ -120,9 +135,17 @@ void StatisticData::on_pbSave_clicked()
     if (path.isEmpty())
         return;
     datafile::HeaderInfo info;
-    panel->FillStatistics(unit, &info);
-    const QString failure =
-        viewsave::WriteOrExplain(path, datafile::HistogramFile(info, stats.histogram));
+    panel->FillStatistics(scale, unit, &info);
+    // The edges in the shown unit; the shares stay percentages.
+    QVector<double> bins = stats.histogram;
+    if (scale.IsLog()) {
+        const double factor = PowerUnit::Factor(unit);
+        for (int i = 0; i + kBinUpper < bins.size(); i += kHistogramBinFields) {
+            bins[i + kBinLower] = scale.Number(bins[i + kBinLower], factor);
+            bins[i + kBinUpper] = scale.Number(bins[i + kBinUpper], factor);
+        }
+    }
+    const QString failure = viewsave::WriteOrExplain(path, datafile::HistogramFile(info, bins));
     if (!failure.isEmpty())
         emit SigShowMessage(failure);
 }

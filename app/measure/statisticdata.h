@@ -3,6 +3,7 @@
 // every refresh while a run is going on.
 #pragma once
 
+#include "displayunit.h"
 #include "measurestore.h"
 
 #include <QString>
@@ -36,7 +37,10 @@ public:
                     const QVector<double> &values, const bool &replaceAll);
     // The same for a window of `windowSamples` samples, without a copy of it.
     void UpdateRun(double current, const StatBlock &block, int windowSamples);
+    // The linear unit token of the block's powers, and the scale they are shown in (the
+    // histogram's edge labels too; its bars keep their linear geometry).
     void SetUnit(QString unit);
+    void SetScale(const displayunit::Scale &scale);
 
     QCustomPlot *Plot() const;
     QCPBars *Bars() const { return bars; }
@@ -59,6 +63,9 @@ private:
     Ui::StatisticData *ui;
     std::unique_ptr<runview::RunPanel> panel;
     StatBlock stats;
+    void ShowAxisLabel();
+
     QString unit = QStringLiteral("nw");
+    displayunit::Scale scale;
     QCPBars *bars = nullptr;
 };

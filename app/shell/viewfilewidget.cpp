@@ -1,6 +1,7 @@
 #include "viewfilewidget.h"
 
 #include "datafile.h"
+#include "displayunit.h"
 #include "plotgaps.h"
 #include "ui_viewfilewidget.h"
 
@@ -11,6 +12,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
 
@@ -189,21 +191,61 @@ void viewFileWidget::LoadFinished()
     if (h.startSeconds)
         startSeconds = *h.startSeconds;
     if (h.unit)
-        unit = *h.unit;
-
-    graph->data()->set(job->points, true);  // shares the vector: no copy
-    plottools::SetUnit(plot_, unit);
-    if (!job->points.isEmpty()) {
-        plottools::SetRangeLikeRescale(ui->widget_plot, true, job->points.constFirst().key,
-                                       job->points.constLast().key);
-        plottools::SetRangeLikeRescale(ui->widget_plot, false, job->minValue, job->maxValue);
+        fileUnit = *h.unit;
+    // A reference belongs to the file that has it.
+    fileRefNw = h.referenceNw.value_or(0.0);
+    filePoints = std::move(job->points);
+    fileMin = job->minValue;
+    fileMax = job->maxValue;
+    {
+        const QSignalBlocker block(ui->cbViewUnit);
+        const int kind = fileUnit == QLatin1String("dB")  ? -1
+                       : fileUnit == QLatin1String("dBm") ? 1
+                                                          : 0;
+        ui->cbViewUnit->setCurrentIndex(kind);
     }
-    ui->widget_plot->replot(QCustomPlot::rpQueuedReplot);
+    ShowPoints();
+    if (!filePoints.isEmpty()) {
+        plottools::SetRangeLikeRescale(ui->widget_plot, true, filePoints.constFirst().key,
+                                       filePoints.constLast().key);
+    }
     if (out.skippedLines > 0) {
         emit SigShowMessage(
             tr("文件%1中有%2行过长，已跳过").arg(job->Path()).arg(out.skippedLines));
     }
     emit SigFileShown(job->Path());
+}
+
+void viewFileWidget::on_cbViewUnit_activated(int) { ShowPoints(); }
+
+void viewFileWidget::ShowPoints()
+{
+    const int index = ui->cbViewUnit->currentIndex();
+    const displayunit::FileScale scale =
+        index < 0
+            ? displayunit::FileScale()
+            : displayunit::FileScale(fileUnit, fileRefNw,
+                                     index == 1 ? displayunit::Kind::Dbm : displayunit::Kind::Watt,
+                                     fileMax);
+    if (index < 0 || scale.AsRead()) {
+        unit = fileUnit;
+        graph->data()->set(filePoints, true);  // shares the vector: no copy
+    } else {
+        unit = scale.Token();
+        QVector<QCPGraphData> shown(filePoints);
+        for (QCPGraphData &p : shown)
+            p.value = scale.Apply(p.value);
+        graph->data()->set(shown, true);
+    }
+    plottools::SetUnit(plot_, unit);
+    if (!filePoints.isEmpty()) {
+        // Every conversion keeps the order of powers: the ends stay the ends.
+        const bool asRead = index < 0 || scale.AsRead();
+        plottools::SetRangeLikeRescale(ui->widget_plot, false,
+                                       asRead ? fileMin : scale.Apply(fileMin),
+                                       asRead ? fileMax : scale.Apply(fileMax));
+    }
+    ui->widget_plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void viewFileWidget::dragEnterEvent(QDragEnterEvent *event)

@@ -2,9 +2,14 @@
 // progress and a cancel button), shows its meter identity and plots its samples. Where the
 // sample numbers jump (ticks the meter delivered nothing for) the line breaks: the plot
 // holds one NaN point there (plotgaps.h).
+//
+// The unit box (cbViewUnit, "W" or "dBm") chooses the value axis. Opening a file sets it to
+// the file's own kind (watts or dBm; blank for a file in dB, which is shown in dB); the
+// file's values are kept as read and only the plot converts.
 #pragma once
 
 #include "plottools.h"
+#include "qcustomplot.h"
 
 #include <QString>
 #include <QWidget>
@@ -42,7 +47,9 @@ public:
     bool IsLoading() const;
     void CancelLoading();
     qint64 StartSeconds() const { return startSeconds; }
+    // The token of the plotted values, and that of the file's own values.
     QString Unit() const { return unit; }
+    QString FileUnit() const { return fileUnit; }
 
 signals:
     // A file was read and shown (also for a file that gave no rows).
@@ -68,10 +75,13 @@ protected:
 
 private slots:
     void on_pushButton_cancelLoad_clicked();
+    void on_cbViewUnit_activated(int index);
 
 private:
     void LoadFinished();
     void ShowProgress();
+    // The file's points in the unit box's unit, with the value axis fitted to them.
+    void ShowPoints();
 
     Ui::viewFileWidget *ui;
     plottools::Plot plot_;
@@ -80,6 +90,12 @@ private:
     QCPItemText *tracerLabel = nullptr;
     qint64 startSeconds = 0;
     QString unit;
+    // The last file's points as read (with gap points), their unit, dB reference (0: none)
+    // and value range.
+    QVector<QCPGraphData> filePoints;
+    QString fileUnit = QStringLiteral("nw");
+    double fileRefNw = 0.0;
+    double fileMin = 0.0, fileMax = 0.0;
     std::unique_ptr<FileLoadJob> job_;
     QTimer *progressTimer_ = nullptr;
 };

@@ -15,6 +15,9 @@ namespace {
 const char kTitle[] = "Data File";
 const char kSeparator[] = "+++++++++++++++++++++++++++++++++++++++";    // 39
 const char kBeginMarker[] = "++++++++++++++++++begin++++++++++++++++";  // 18 + begin + 16
+// The key of a dB file's reference line, "参考功率(nw):". No key the reader knew before
+// is part of it, so older readers skip the line.
+QString ReferenceKey() { return QStringLiteral("参考功率"); }
 
 void KeyLine(QString *out, const QString &key, const QString &value)
 {
@@ -56,6 +59,9 @@ QString Header(Variant variant, const HeaderInfo &info)
         KeyLine(&out, QStringLiteral("平均值(%1):").arg(info.unit), info.meanText);
         KeyLine(&out, QStringLiteral("标准差:"), info.stdDevText);
         KeyLine(&out, QStringLiteral("比率:"), info.ratioText);
+        if (info.referenceNw > 0)
+            KeyLine(&out, ReferenceKey() + QStringLiteral("(nw):"),
+                    QString::number(info.referenceNw, 'g', 15));
     }
     out += QLatin1String(kBeginMarker) + QLatin1Char('\n');
     if (rec) {
@@ -246,6 +252,12 @@ private:
                     out.header.waveLength = v;
                 if (k.contains(QStringLiteral("平均次数")))
                     out.header.averageCount = v;
+                if (k.contains(ReferenceKey())) {
+                    bool ok = false;
+                    const double d = v.toDouble(&ok);
+                    if (ok && std::isfinite(d) && d > 0)
+                        out.header.referenceNw = d;
+                }
                 if (k.contains(QStringLiteral("起始时间"))) {
                     bool ok = false;
                     const double d = std::trunc(v.toDouble(&ok));

@@ -55,8 +55,13 @@ struct HeaderInfo {
     qint64 startSeconds = 0;
     // Curve and histogram: the texts the view's labels show, copied verbatim.
     QString elapsedText, countText, maxText, minText, meanText, stdDevText, ratioText;
-    // Unit token of the values ("nw", "μW", "mw", "w"). A recording is always "nw".
+    // Unit token of the values ("nw", "μW", "mw", "w", "dBm", "dB"). A recording is always
+    // "nw".
     QString unit = QStringLiteral("nw");
+    // Curve and histogram in dB: the reference power the values are relative to, written as
+    // "参考功率(nw):,<nW>" after the statistics lines; 0 writes no such line. Readers that do
+    // not know the line skip it like any other unknown key.
+    double referenceNw = 0;
 };
 
 // Lines 1 to 19 of `variant`, each ended by LF.
@@ -85,7 +90,8 @@ struct ReadHeader {
     std::optional<QString> meterModel, meterSerial, probeModel, probeSerial;
     std::optional<QString> waveLength, averageCount;  // as text
     std::optional<qint64> startSeconds;
-    std::optional<QString> unit;  // from the "功率值(...)" column header
+    std::optional<QString> unit;        // from the "功率值(...)" column header
+    std::optional<double> referenceNw;  // "参考功率(nw):" of a dB file, when above 0
 };
 
 // Receives the data rows in file order. key = start seconds + number × 0.1.

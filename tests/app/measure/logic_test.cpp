@@ -268,14 +268,51 @@ TEST(MeasureConfig, WriteThenReadRestoresTheValuesAndKeepsOtherKeys)
     const QString path = dir.filePath("a.ini");
     WriteText(path, "[other]\nkeep=1\n");
     QString error;
-    ASSERT_TRUE(measureconfig::Write(path, {1310, 10.5, 20}, &error)) << error.toStdString();
-    EXPECT_EQ(ReadAll(path), "[dataConfig]\nattenuation=10.5\naverageTime=20\nwaveLength=1310\n\n"
-                             "[other]\nkeep=1\n");
+    ASSERT_TRUE(measureconfig::Write(path, {1310, 10.5, 20, "dB", 1000}, &error))
+        << error.toStdString();
+    EXPECT_EQ(ReadAll(path), "[dataConfig]\nattenuation=10.5\naverageTime=20\ndisplayUnit=dB\n"
+                             "referenceNw=1000\nwaveLength=1310\n\n[other]\nkeep=1\n");
     measureconfig::Loaded loaded;
     ASSERT_TRUE(measureconfig::Read(path, &loaded, &error));
     EXPECT_EQ(loaded.waveLength, 1310);
     EXPECT_EQ(loaded.attenuation, 10.5);
     EXPECT_EQ(loaded.averageTime, 20);
+    EXPECT_EQ(loaded.displayUnit, QString("dB"));
+    EXPECT_EQ(loaded.referenceNw, 1000.0);
+
+    // Without a reference the old key goes: the file says what the page holds.
+    ASSERT_TRUE(measureconfig::Write(path, {1310, 10.5, 20, "dBm", 0}, &error));
+    ASSERT_TRUE(measureconfig::Read(path, &loaded, &error));
+    EXPECT_EQ(loaded.displayUnit, QString("dBm"));
+    EXPECT_FALSE(loaded.referenceNw.has_value());
+    EXPECT_FALSE(ReadAll(path).contains("referenceNw"));
+}
+
+TEST(MeasureConfig, DisplayUnitKeysOfOldAndBadFiles)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("u.ini");
+    measureconfig::Loaded loaded;
+    QString error;
+    // A file from before the unit existed: nothing about it, the rest as always.
+    WriteText(path, "[dataConfig]\nwaveLength=1310\nattenuation=0\naverageTime=5\n");
+    ASSERT_TRUE(measureconfig::Read(path, &loaded, &error));
+    EXPECT_FALSE(loaded.displayUnit || loaded.referenceNw);
+    EXPECT_EQ(loaded.waveLength, 1310);
+    // A stored 0 is no reference.
+    WriteText(path, "[dataConfig]\ndisplayUnit=W\nreferenceNw=0\n");
+    ASSERT_TRUE(measureconfig::Read(path, &loaded, &error));
+    EXPECT_EQ(loaded.displayUnit, QString("W"));
+    EXPECT_FALSE(loaded.referenceNw.has_value());
+    for (const char *text : {"[dataConfig]\ndisplayUnit=dbm\n", "[dataConfig]\ndisplayUnit=mW\n",
+                             "[dataConfig]\nreferenceNw=-5\n", "[dataConfig]\nreferenceNw=inf\n",
+                             "[dataConfig]\nreferenceNw=abc\nwaveLength=5\n"}) {
+        WriteText(path, text);
+        error.clear();
+        EXPECT_FALSE(measureconfig::Read(path, &loaded, &error)) << text;
+        EXPECT_FALSE(loaded.displayUnit || loaded.referenceNw || loaded.waveLength) << text;
+        EXPECT_FALSE(error.isEmpty()) << text;
+    }
 }
 
 TEST(MeasureConfig, MissingKeysStayEmptyAndOutOfRangeValuesAreClamped)

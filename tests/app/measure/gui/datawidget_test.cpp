@@ -322,7 +322,8 @@ TEST_F(ConfigFileTest, SaveThenLoadRestoresTheThreeSpinBoxes)
     average->setValue(20);
     guitest::AnswerFileDialog(path);
     page->SaveConfig();
-    EXPECT_EQ(ReadFile(path), "[dataConfig]\nattenuation=10.5\naverageTime=20\nwaveLength=1310\n");
+    EXPECT_EQ(ReadFile(path),
+              "[dataConfig]\nattenuation=10.5\naverageTime=20\ndisplayUnit=W\nwaveLength=1310\n");
 
     wave->setValue(700);
     atten->setValue(0);
