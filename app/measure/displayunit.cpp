@@ -27,10 +27,7 @@ namespace {
 double Floored(double nw) { return std::isfinite(nw) && nw >= kFloorNw ? nw : kFloorNw; }
 }  // namespace
 
-double DbmOfNw(double nw)
-{
-    return 10.0 * std::log10(Floored(nw) / kNwPerMw);
-}
+double DbmOfNw(double nw) { return 10.0 * std::log10(Floored(nw) / kNwPerMw); }
 
 double DbOfNw(double nw, double refNw) { return DbmOfNw(nw) - DbmOfNw(refNw); }
 
@@ -81,8 +78,7 @@ bool Scale::BelowFloor(double value, double factor) const
     return kind_ != Kind::Watt && !(std::isfinite(nw) && nw >= kFloorNw);
 }
 
-QString Scale::Text(double value, double factor, const QString &linearToken,
-                    bool withToken) const
+QString Scale::Text(double value, double factor, const QString &linearToken, bool withToken) const
 {
     QString text = QString::number(Number(value, factor), 'f', 2);
     // A ratio a hair below 1 is "0.00dB", not "-0.00dB".

@@ -91,6 +91,12 @@ void PointerData::on_pbRela_clicked(bool checked)
     if (checked) {
         ui->label_powerTip->setText(tr("相对功率"));
         reference = lastValue;
+        // The absolute dial of a logarithmic unit lies far from 0 dB, where differences
+        // start: a symmetric dial that widens as they grow.
+        if (scale.IsLog()) {
+            dialMin = -kLogRelativeSpan;
+            dialMax = kLogRelativeSpan;
+        }
         ui->label_reference->setText(
             tr("参考值:%1%2")
                 .arg(QString::number(reference, 'g', QLocale::FloatingPointShortest),

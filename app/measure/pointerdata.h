@@ -3,8 +3,8 @@
 // range into it on every refresh while its page is visible.
 //
 // In dBm or dB the dial spans 45 dB below the range's full scale (rounded up to a multiple
-// of 5) and the relative mode shows the difference in dB; the ratio display is for watts
-// only. A change of display scale ends the relative mode: its reference was taken in the
+// of 5) and the relative mode shows the difference in dB on a dial from -9 to 9 dB that
+// widens as the difference grows; the ratio display is for watts only. A change of display scale ends the relative mode: its reference was taken in the
 // old one.
 #pragma once
 
@@ -46,4 +46,6 @@ private:
     double reference = 0.0;
     double lastValue = 0.0;
     displayunit::Scale scale;
+    // The first dial of the relative mode in dBm or dB: -9 to 9 dB, numbers 2 dB apart.
+    static constexpr double kLogRelativeSpan = 9.0;
 };

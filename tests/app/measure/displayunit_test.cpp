@@ -89,8 +89,7 @@ TEST(DisplayUnit, StatisticsAreTheLogOfTheLinearFigures)
     // Max, min and mean of 1 µW and 3 µW: the mean 2 µW is -26.99 dBm, where the mean of
     // the two logarithms would be -27.61 dBm.
     const double totals[3] = {3.0, 1.0, 2.0};
-    const measurefmt::NumTexts t =
-        measurefmt::NumView(3.0, totals, 5.0, "μW", Scale::Dbm(), kUw);
+    const measurefmt::NumTexts t = measurefmt::NumView(3.0, totals, 5.0, "μW", Scale::Dbm(), kUw);
     EXPECT_EQ(S(t.value), "-25.23dBm");
     EXPECT_EQ(S(t.max), "-25.23dBm");
     EXPECT_EQ(S(t.min), "-30.00dBm");
@@ -109,8 +108,9 @@ TEST(DisplayUnit, LogDialRangeSpansFortyFiveDecibelsOnRoundNumbers)
     struct Case {
         double fullScale, min, max;
     };
-    for (const Case &c : {Case{6.99, -35, 10}, Case{-10, -55, -10}, Case{-13.01, -55, -10},
-                          Case{0, -45, 0}, Case{std::numeric_limits<double>::quiet_NaN(), -45, 0}}) {
+    for (const Case &c :
+         {Case{6.99, -35, 10}, Case{-10, -55, -10}, Case{-13.01, -55, -10}, Case{0, -45, 0},
+          Case{std::numeric_limits<double>::quiet_NaN(), -45, 0}}) {
         const displayunit::DialRange r = displayunit::LogDialRange(c.fullScale);
         EXPECT_EQ(r.min, c.min) << c.fullScale;
         EXPECT_EQ(r.max, c.max) << c.fullScale;
