@@ -1,12 +1,12 @@
 #include "viewfilewidget.h"
 
+#include "appfolders.h"
 #include "datafile.h"
 #include "plotgaps.h"
 #include "ui_viewfilewidget.h"
 
 #include "qcustomplot.h"
 
-#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -113,8 +113,7 @@ void viewFileWidget::OpenFileDialog() { on_pushButton_openFile_clicked(); }
 void viewFileWidget::on_pushButton_openFile_clicked()
 {
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open File"), QCoreApplication::applicationDirPath() + QStringLiteral("/data/"),
-        tr("data (*.csv)"));
+        this, tr("Open File"), appfolders::DataFolder() + QLatin1Char('/'), tr("data (*.csv)"));
     if (!path.isEmpty())
         OpenFile(path);
 }
