@@ -39,8 +39,7 @@ struct Case {
 TEST(AppFolders, DecidesPortableOrPerUser)
 {
     const Case cases[] = {
-        {"build tree", [](Situation &) {}, false, "/home/ana/build/bin/data",
-         "/home/ana/work/log"},
+        {"build tree", [](Situation &) {}, false, "/home/ana/build/bin/data", "/home/ana/work/log"},
         {"copied folder, started from elsewhere",
          [](Situation &s) {
              s.appDir = QStringLiteral("/media/usb/quorvex");
@@ -50,8 +49,7 @@ TEST(AppFolders, DecidesPortableOrPerUser)
         {"a folder that merely ends like the installed place",
          [](Situation &s) { s.appDir = QStringLiteral("/opt/mylib/x86_64-linux-gnu/quorvex"); },
          false, "/opt/mylib/x86_64-linux-gnu/quorvex/data", "/home/ana/work/log"},
-        {"read-only folder, no XDG variables",
-         [](Situation &s) { s.appDirWritable = false; }, true,
+        {"read-only folder, no XDG variables", [](Situation &s) { s.appDirWritable = false; }, true,
          "/home/ana/.local/share/quorvex/data", "/home/ana/.local/state/quorvex/log"},
         {"read-only folder, XDG variables",
          [](Situation &s) {
@@ -68,7 +66,9 @@ TEST(AppFolders, DecidesPortableOrPerUser)
          },
          true, "/home/ana/.local/share/quorvex/data", "/home/ana/.local/state/quorvex/log"},
         {"installed place unpacked into a writable folder",
-         [](Situation &s) { s.appDir = QStringLiteral("/tmp/root/usr/lib/x86_64-linux-gnu/quorvex"); },
+         [](Situation &s) {
+             s.appDir = QStringLiteral("/tmp/root/usr/lib/x86_64-linux-gnu/quorvex");
+         },
          true, "/home/ana/.local/share/quorvex/data", "/home/ana/.local/state/quorvex/log"},
         {"absolute installed place",
          [](Situation &s) {
@@ -92,26 +92,6 @@ TEST(AppFolders, DecidesPortableOrPerUser)
         EXPECT_EQ(f.data, QString::fromUtf8(c.data));
         EXPECT_EQ(f.log, QString::fromUtf8(c.log));
     }
-}
-
-TEST(AppFolders, PreparedMakesOnlyThePerUserFolders)
-{
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    Situation s = Base();
-    s.appDir = tmp.filePath(QStringLiteral("app"));
-    s.currentDir = tmp.filePath(QStringLiteral("work"));
-    s.home = tmp.filePath(QStringLiteral("home"));
-    appfolders::Folders f = appfolders::Prepared(s);
-    EXPECT_FALSE(f.installed);
-    EXPECT_FALSE(QFileInfo::exists(f.data));
-    EXPECT_FALSE(QFileInfo::exists(f.log));
-
-    s.appDirWritable = false;
-    f = appfolders::Prepared(s);
-    EXPECT_TRUE(QFileInfo(f.data).isDir()) << qPrintable(f.data);
-    EXPECT_TRUE(QFileInfo(f.log).isDir()) << qPrintable(f.log);
-    EXPECT_TRUE(f.data.startsWith(s.home));
 }
 
 // Puts a copy of the probe program into `dir`; returns its path, empty on failure.
@@ -151,24 +131,21 @@ protected:
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 };
 
-TEST_F(AppFoldersProbe, CopiedFolderKeepsDataBesideItAndTheLogInTheCurrentDirectory)
+TEST_F(AppFoldersProbe, CopiedFolderStaysPortableAndTheInstalledPlaceUsesPerUserFolders)
 {
-    const QStringList out = RunIn(In("portable"));
-    ASSERT_EQ(out.size(), 4) << qPrintable(out.join('|'));
-    EXPECT_EQ(out[1], "portable");
-    EXPECT_EQ(out[2], In("portable/data"));
-    EXPECT_EQ(out[3], In("work/log"));
+    // A copied folder: data beside the program, the log in the current directory, nothing
+    // made anywhere. It also tells the place this build installs to.
+    const QStringList first = RunIn(In("copied"));
+    ASSERT_EQ(first.size(), 4) << qPrintable(first.join('|'));
+    EXPECT_EQ(first[1], "portable");
+    EXPECT_EQ(first[2], In("copied/data"));
+    EXPECT_EQ(first[3], In("work/log"));
     EXPECT_FALSE(QFileInfo::exists(In("xdg-data")));
     EXPECT_FALSE(QFileInfo::exists(In("xdg-state")));
-}
-
-TEST_F(AppFoldersProbe, InstalledPlaceUsesPerUserFoldersEvenWhenWritable)
-{
-    // Learn the place this build installs to, then put the probe there under a fake root,
-    // as a package unpacked into a temporary folder has it.
-    const QStringList first = RunIn(In("learn"));
-    ASSERT_EQ(first.size(), 4);
     ASSERT_FALSE(first[0].isEmpty());
+
+    // The probe at that place under a fake root, as a package unpacked into a temporary
+    // (writable) folder has it.
     if (QDir::isAbsolutePath(first[0]))  // cannot be faked under a temporary root
         GTEST_SKIP() << "absolute install place " << qPrintable(first[0]);
     const QString place = In("root/usr/" + first[0]);
