@@ -1,9 +1,10 @@
 #include "opticaldev.h"
 
+#include "appfolders.h"
 #include "devmanage.h"
 
 #include <QDebug>
-#include <QDir>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -74,7 +75,7 @@ bool Contains(const int *ids, int count, int id)
 
 OpticalDev::OpticalDev() : QObject(nullptr)
 {
-    const QByteArray dir = (QDir::currentPath() + QStringLiteral("/log")).toUtf8();
+    const QByteArray dir = QFile::encodeName(appfolders::LogFolder());
     openLog(dir.constData());
 }
 

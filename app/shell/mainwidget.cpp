@@ -1,5 +1,6 @@
 #include "mainwidget.h"
 
+#include "appfolders.h"
 #include "datawidget.h"
 #include "debugwidget.h"
 #include "devconnwidget.h"
@@ -424,7 +425,7 @@ void MainWidget::slot_openMeterFile()
 void MainWidget::slot_grapScreen()
 {
     const QString path = QFileDialog::getSaveFileName(
-        this, tr("保存文件"), QCoreApplication::applicationDirPath() + "/data" + "/untitled.png",
+        this, tr("保存文件"), appfolders::DataFolder() + QStringLiteral("/untitled.png"),
         tr("Images (*.png *.jpg)"));
     if (path.isEmpty())
         return;

@@ -1,5 +1,6 @@
 #include "measurewidget.h"
 
+#include "appfolders.h"
 #include "devmanage.h"
 #include "metersource.h"
 #include "plotthin.h"
@@ -7,7 +8,6 @@
 
 #include "qcustomplot.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -53,7 +53,7 @@ void MeasureWidget::Init()
     connect(ui->wgCurve, &QCustomPlot::mousePress, this, &MeasureWidget::plot_mousePress);
     connect(ui->wgCurve, &QCustomPlot::mouseMove, this, &MeasureWidget::plot_mouseMove);
     connect(ui->wgCurve, &QCustomPlot::mouseRelease, this, &MeasureWidget::plot_mouseRelease);
-    ui->leDir->setText(QCoreApplication::applicationDirPath() + QStringLiteral("/data"));
+    ui->leDir->setText(appfolders::DataFolder());
     sampleTimer = new QTimer(this);
     sampleTimer->setInterval(100);
     connect(sampleTimer, &QTimer::timeout, this, &MeasureWidget::slot_UpdateData);
@@ -236,10 +236,8 @@ void MeasureWidget::on_pbSetRun_clicked(bool checked)
 
 void MeasureWidget::on_pbSelectDir_clicked()
 {
-    const QString dir = QFileDialog::getExistingDirectory(this, tr("Open Directory"),
-                                                          QCoreApplication::applicationDirPath() +
-                                                              QStringLiteral("/data"),
-                                                          QFileDialog::DontResolveSymlinks);
+    const QString dir = QFileDialog::getExistingDirectory(
+        this, tr("Open Directory"), appfolders::DataFolder(), QFileDialog::DontResolveSymlinks);
     if (!dir.isEmpty())
         ui->leDir->setText(dir);
 }

@@ -1,5 +1,6 @@
 #include "viewfilewidget.h"
 
+#include "appfolders.h"
 #include "datafile.h"
 #include "displayunit.h"
 #include "plotgaps.h"
@@ -7,7 +8,6 @@
 
 #include "qcustomplot.h"
 
-#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -115,8 +115,7 @@ void viewFileWidget::OpenFileDialog() { on_pushButton_openFile_clicked(); }
 void viewFileWidget::on_pushButton_openFile_clicked()
 {
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open File"), QCoreApplication::applicationDirPath() + QStringLiteral("/data/"),
-        tr("data (*.csv)"));
+        this, tr("Open File"), appfolders::DataFolder() + QLatin1Char('/'), tr("data (*.csv)"));
     if (!path.isEmpty())
         OpenFile(path);
 }

@@ -228,6 +228,10 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string* 
             o.verbose = true;
             continue;
         }
+        if (a == "--demo") {
+            o.demo = true;
+            continue;
+        }
         if (a.rfind("--", 0) != 0) {
             *error = "unexpected argument \"" + a + "\" (put the program after --)";
             return std::nullopt;
@@ -293,6 +297,8 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string* 
             p.port = "1-" + std::to_string(nextRootPort++);
             taken.insert(p.port);
         }
+        if (o.demo)
+            p.signal = DemoSignal(static_cast<int>(i + 1));
         o.meters.push_back(p);
     }
     if (taken.size() != count) {
@@ -336,6 +342,10 @@ Options (those marked [M:] apply to all meters, or to meter M only, counted from
   --noise [M:]REL        gaussian noise relative to the power (default 0.002)
   --drift [M:]NW_PER_S   linear power drift (default 0)
   --rate [M:]HZ          samples per second while streaming (default 100, at most 20000)
+  --demo                 a living laser signal on every meter instead of a flat one: its
+                         own power level, noise of 0.5 to 1 % and a slow swing of a few %
+                         (periods of 20 s to several minutes); --power, --noise, --drift
+                         and --rate still apply on top
   --fault [M:]FAULT      switch on a fault, repeatable; FAULT is one of
                            silent            answer nothing, stream nothing
                            ignore=CODES      do not answer these codes (e.g. 0x1009,0x101D)

@@ -20,6 +20,7 @@ struct MeterPlan {
 struct Options {
     bool help = false;
     bool verbose = false;
+    bool demo = false;  // every meter starts from DemoSignal(its number); settings apply on top
     int saveDelayMs = 300;
     std::string controlPath;  // FIFO for run-time commands; empty: none
     std::vector<MeterPlan> meters;

@@ -53,6 +53,31 @@ TEST(LauncherOptions, SignalSettingsForAllOrOneMeter)
     EXPECT_EQ(o->meters[1].signal.driftNwPerS, -3);
 }
 
+TEST(LauncherOptions, DemoGivesEachMeterItsOwnLivingSignalUnderTheSettings)
+{
+    auto o = P({"--meters", "3", "--demo", "--power", "3:5e4", "--", "prog", "--demo"});
+    ASSERT_TRUE(o);
+    EXPECT_TRUE(o->demo);
+    EXPECT_EQ(o->program, (std::vector<std::string>{"prog", "--demo"}));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(o->meters[i].signal.powerNw, DemoSignal(i + 1).powerNw);
+        EXPECT_EQ(o->meters[i].signal.noiseRel, DemoSignal(i + 1).noiseRel);
+        EXPECT_FALSE(o->meters[i].signal.swings.empty());
+    }
+    EXPECT_NE(o->meters[0].signal.powerNw, o->meters[1].signal.powerNw);
+    EXPECT_EQ(o->meters[2].signal.powerNw, 5e4);  // an explicit setting still wins...
+    EXPECT_EQ(o->meters[2].signal.swings.size(), DemoSignal(3).swings.size());  // ...over it
+    // --demo takes no value: what follows is the next option. Without it, signals stay flat.
+    o = P({"--demo", "--meters", "1"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->meters.size(), 1u);
+    o = P({"--meters", "2"});
+    ASSERT_TRUE(o);
+    EXPECT_FALSE(o->demo);
+    EXPECT_TRUE(o->meters[1].signal.swings.empty());
+    EXPECT_NE(Usage().find("--demo"), std::string::npos);
+}
+
 TEST(LauncherOptions, FaultSpecs)
 {
     auto o = P({"--meters", "2", "--fault", "2:ignore=0x1009,4125", "--fault", "delay=20",

@@ -2,6 +2,7 @@
 // injected faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <memory>
@@ -444,6 +445,51 @@ TEST_F(ModelTest, SignalShapesNoiseDriftAndSteps)
     const double mean = sum / n, sd = std::sqrt(sq / n - mean * mean);
     EXPECT_NEAR(mean, 1e5, 300);  // 3 sigma of the mean is 95 nW, plus quantisation
     EXPECT_NEAR(sd / 1e5, 0.01, 0.002);
+}
+
+TEST_F(ModelTest, SwingsScaleThePowerWithinTheirSummedAmplitude)
+{
+    SignalConfig s;
+    s.powerNw = 1000;
+    s.steps = {{10, 2000}};
+    s.swings = {{0.03, 40, 0}, {0.01, 0, 1.0}};  // a period of 0 contributes nothing
+    EXPECT_DOUBLE_EQ(NominalPowerNw(s, 0), 1000);
+    EXPECT_NEAR(NominalPowerNw(s, 10), 2000 * 1.03, 1e-9);  // a quarter period in
+    EXPECT_NEAR(NominalPowerNw(s, 30), 2000 * 0.97, 1e-9);  // the step is scaled too
+
+    // A flat default, and demo meters that differ from each other and stay within their
+    // bounds over ten minutes, with a visible swing within each minute.
+    EXPECT_TRUE(SignalConfig{}.swings.empty());
+    std::vector<double> levels;
+    for (int meter = 1; meter <= 6; ++meter) {
+        const SignalConfig d = DemoSignal(meter);
+        SCOPED_TRACE(meter);
+        EXPECT_GE(d.noiseRel, 0.005);
+        EXPECT_LE(d.noiseRel, 0.01);
+        double bound = 0;
+        for (const Swing& w : d.swings)
+            bound += w.amplitudeRel;
+        EXPECT_GT(bound, 0.02);
+        EXPECT_LT(bound, 0.08);
+        double lo = 1e300, hi = 0, minuteLo = 1e300, minuteHi = 0;
+        for (double t = 0; t < 600; t += 0.5) {
+            const double p = NominalPowerNw(d, t) / d.powerNw;
+            lo = std::min(lo, p);
+            hi = std::max(hi, p);
+            if (t < 60) {
+                minuteLo = std::min(minuteLo, p);
+                minuteHi = std::max(minuteHi, p);
+            }
+        }
+        EXPECT_GE(lo, 1 - bound - 1e-12);
+        EXPECT_LE(hi, 1 + bound + 1e-12);
+        EXPECT_GT(minuteHi - minuteLo, 0.01);  // the curve of a minute is not a straight line
+        for (double other : levels)
+            EXPECT_NE(d.powerNw, other);
+        levels.push_back(d.powerNw);
+        EXPECT_NE(NominalPowerNw(d, 100) / d.powerNw,
+                  NominalPowerNw(DemoSignal(meter + 1), 100) / DemoSignal(meter + 1).powerNw);
+    }
 }
 
 TEST_F(ModelTest, KeepsATimeStampedLogOfEveryRequest)

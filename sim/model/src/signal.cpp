@@ -4,6 +4,10 @@
 
 namespace simmeter {
 
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+}  // namespace
+
 double NominalPowerNw(const SignalConfig& s, double t)
 {
     double p = s.powerNw;
@@ -14,7 +18,34 @@ double NominalPowerNw(const SignalConfig& s, double t)
             bestAt = st.atS;
         }
     }
-    return p + s.driftNwPerS * t;
+    p += s.driftNwPerS * t;
+    double scale = 1;
+    for (const auto& w : s.swings) {
+        if (w.periodS > 0)
+            scale += w.amplitudeRel * std::sin(2 * kPi * t / w.periodS + w.phaseRad);
+    }
+    return p * scale;
+}
+
+SignalConfig DemoSignal(int index)
+{
+    // Levels whose display ("3.27μW", "1.46mW", ...) moves in its last digit at this noise,
+    // each one in a range where the head resolves far finer than the noise.
+    static const double kLevelsNw[] = {3270, 1.46e6, 58400, 612};
+    static const double kNoiseRel[] = {0.007, 0.006, 0.009, 0.008};
+    const int n = static_cast<int>(sizeof kLevelsNw / sizeof kLevelsNw[0]);
+    const int i = index < 1 ? 0 : index - 1;
+    const int k = i % n;
+    SignalConfig s;
+    s.powerNw = kLevelsNw[k] * (1 + 0.1 * (i / n));  // meters past the table: 10 % more each round
+    s.noiseRel = kNoiseRel[k];
+    // Periods in no simple ratio, stretched per meter so that no two meters swing together.
+    const double stretch = 1 + 0.17 * i;
+    const double phase = 1.3 * i;
+    s.swings = {{0.03, 240 * stretch, phase},
+                {0.015, 67 * stretch, 2.1 + phase},
+                {0.008, 19 * stretch, 4.4 + 2 * phase}};
+    return s;
 }
 
 namespace {
