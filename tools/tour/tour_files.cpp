@@ -2,12 +2,15 @@
 // folder of the tour's own, then the same file opened in the viewer.
 #include "tour.h"
 
+#include "datawidget.h"
 #include "devmanage.h"
 #include "mainwidget.h"
 #include "measurewidget.h"
 #include "viewfilewidget.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,6 +32,13 @@ void AddFileSteps(std::vector<Step> &steps)
                      [](Context &c) {
                          if (DevManage::Instance()->GetSelDev() < 0)
                              return false;
+                         // The measurement page back in watts without the -3 dB of its
+                         // last step: the recording shows the meter's own power.
+                         auto *data = Find<DataWidget>(c.window, "pageData");
+                         Find<QDoubleSpinBox>(data, "dsbAttenComp")->setValue(0);
+                         auto *units = Find<QComboBox>(data, "cbDisplayUnit");
+                         units->setCurrentIndex(0);
+                         emit units->activated(0);
                          QDir(RecordingDir()).removeRecursively();
                          QDir().mkpath(RecordingDir());
                          c.window->findChild<QPushButton *>(QStringLiteral("pbMear"))->click();

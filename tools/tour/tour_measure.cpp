@@ -18,6 +18,15 @@ namespace tour {
 namespace {
 DataWidget *Page(Context &c) { return Find<DataWidget>(c.window, "pageData"); }
 
+// What a user does: picks the unit in the box, which emits activated.
+void ChooseUnit(DataWidget *page, const char *name)
+{
+    auto *box = Find<QComboBox>(page, "cbDisplayUnit");
+    const int i = box->findText(QLatin1String(name));
+    box->setCurrentIndex(i);
+    emit box->activated(i);
+}
+
 bool ShowsAValue(QLabel *label)
 {
     const QString t = label->text();
@@ -104,6 +113,35 @@ void AddMeasureSteps(std::vector<Step> &steps)
                          Find<QDoubleSpinBox>(page, "dsbAttenComp")->setValue(0);
                          page->ShowNumWin();
                          return !page->StatisticsRunning();
+                     },
+                     {}});
+    steps.push_back({"28-measure-numeric-dbm",
+                     [](Context &c) {
+                         DataWidget *page = Page(c);
+                         ChooseUnit(page, "dBm");
+                         // Maximum, minimum and mean of this unit's own moment.
+                         Find<QPushButton>(page->NumView(), "pbReset")->click();
+                         auto *data = Find<QLabel>(page->NumView(), "lbData");
+                         const bool shown =
+                             WaitUntil([&] { return data->text().endsWith("dBm"); }, 10000);
+                         Settle(1500);
+                         return shown;
+                     },
+                     {}});
+    // An insertion loss as a user reads it: the reference taken, then 3 dB less (the
+    // attenuation compensation stands in for an attenuator put into the fibre).
+    steps.push_back({"29-measure-numeric-db",
+                     [](Context &c) {
+                         DataWidget *page = Page(c);
+                         Find<QPushButton>(page, "pbSetRef")->click();
+                         ChooseUnit(page, "dB");
+                         Find<QDoubleSpinBox>(page, "dsbAttenComp")->setValue(-3);
+                         auto *data = Find<QLabel>(page->NumView(), "lbData");
+                         const bool shown = WaitUntil(
+                             [&] { return data->text().startsWith(QLatin1String("-3.")); }, 10000);
+                         Find<QPushButton>(page->NumView(), "pbReset")->click();
+                         Settle(1500);
+                         return shown;
                      },
                      {}});
 }

@@ -76,7 +76,7 @@ TEST_F(UnitsTest, NumericViewInEachUnitAndTheReference)
     EXPECT_EQ(Num("lbMaxVal"), "-25.23dBm");
     EXPECT_EQ(Num("lbMinVal"), "-30.00dBm");
     EXPECT_EQ(Num("lbAveVal"), "-26.99dBm");  // the log of the 2 µW mean
-    Feed(2000000);  // 2 mW, ranged to 5 mW
+    Feed(2000000);                            // 2 mW, ranged to 5 mW
     page->RefreshData();
     EXPECT_EQ(Num("lbData"), "3.01dBm");
     Feed(0);
