@@ -6,8 +6,9 @@
 #
 # TESSIVAR_SDK_SOURCE_DIR    this folder
 # TESSIVAR_INSTALL_SDKDIR    where `cmake --install` puts the SDK (relative to the prefix)
-# tessivar_sdk_install(DESTINATION <dir>)
-#     installs the SDK folder into <dir> (relative to the prefix, or absolute).
+# tessivar_sdk_install(DESTINATION <dir> COMPONENT <component>)
+#     installs the SDK folder into <dir> (relative to the prefix, or absolute) as part of
+#     the install component <component> (one Debian package per component).
 # tessivar_sdk_copy(TARGET <target> DESTINATION <dir>)
 #     after every build of <target>, refreshes a copy of the SDK folder in
 #     <dir> relative to the target's output directory (e.g. help/SDK beside a program).
@@ -20,14 +21,17 @@ set(_tessivar_sdk_header ${CMAKE_CURRENT_LIST_DIR}/../library/include/tessivar/t
 get_filename_component(_tessivar_sdk_header ${_tessivar_sdk_header} ABSOLUTE)
 
 function(tessivar_sdk_install)
-  cmake_parse_arguments(ARG "" "DESTINATION" "" ${ARGN})
-  if(NOT ARG_DESTINATION)
-    message(FATAL_ERROR "tessivar_sdk_install: DESTINATION is required")
+  cmake_parse_arguments(ARG "" "DESTINATION;COMPONENT" "" ${ARGN})
+  if(NOT ARG_DESTINATION OR NOT ARG_COMPONENT)
+    message(FATAL_ERROR "tessivar_sdk_install: DESTINATION and COMPONENT are required")
   endif()
-  install(FILES ${TESSIVAR_SDK_SOURCE_DIR}/README.md DESTINATION ${ARG_DESTINATION})
-  install(FILES ${_tessivar_sdk_header} DESTINATION ${ARG_DESTINATION}/include/tessivar)
+  install(FILES ${TESSIVAR_SDK_SOURCE_DIR}/README.md DESTINATION ${ARG_DESTINATION}
+    COMPONENT ${ARG_COMPONENT})
+  install(FILES ${_tessivar_sdk_header} DESTINATION ${ARG_DESTINATION}/include/tessivar
+    COMPONENT ${ARG_COMPONENT})
   install(DIRECTORY ${TESSIVAR_SDK_SOURCE_DIR}/examples ${TESSIVAR_SDK_SOURCE_DIR}/python
     DESTINATION ${ARG_DESTINATION}
+    COMPONENT ${ARG_COMPONENT}
     PATTERN __pycache__ EXCLUDE
     PATTERN "*.pyc" EXCLUDE
     PATTERN "build*" EXCLUDE)

@@ -1,6 +1,7 @@
 // Quorvex: the desktop application for the optical power meters.
 #include "appsetup.h"
 #include "mainwidget.h"
+#include "termsignals.h"
 
 #include <QApplication>
 
@@ -8,6 +9,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     appsetup::SetupApplication();
+    termsignals::QuitOnTerminationSignals();
     MainWidget w;
     w.show();
     return app.exec();
