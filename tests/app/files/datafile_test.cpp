@@ -152,6 +152,32 @@ TEST(DataFileRead, CurveKeepsTheCallersStartAndTakesTheUnit)
     EXPECT_EQ(r.values, (QVector<double>{1.0, 2.5, 0.25}));
 }
 
+// A curve in dB carries its reference after the statistics lines; the reader takes it
+// back and rows and keys are read as in every other file.
+TEST(DataFileRead, ADbCurveCarriesItsReference)
+{
+    datafile::HeaderInfo h;
+    h.unit = QStringLiteral("dB");
+    h.ratioText = QStringLiteral("1.10");
+    h.referenceNw = 1000;
+    const QString text = datafile::CurveFile(h, {-3.01, 0.0});
+    EXPECT_TRUE(
+        text.contains(QStringLiteral("比率:,1.10\n参考功率(nw):,1000\n++++++++++++++++++begin")));
+    EXPECT_TRUE(text.contains(QStringLiteral("序号,功率值(dB)\n0.00,-3.01\n1.00,0.00\n")));
+    const datafile::ReadOutcome r =
+        datafile::ReadDataBytes(text.toUtf8(), 0, [](double, double) {});
+    EXPECT_EQ(r.header.unit.value_or(""), QStringLiteral("dB"));
+    EXPECT_EQ(r.header.referenceNw.value_or(0), 1000.0);
+    EXPECT_EQ(r.rows, 2);
+    // No reference, no line; a broken one is no reference.
+    h.referenceNw = 0;
+    EXPECT_FALSE(datafile::CurveFile(h, {}).contains(QStringLiteral("参考功率")));
+    QString broken = text;
+    broken.replace(QStringLiteral("(nw):,1000"), QStringLiteral("(nw):,-1"));
+    EXPECT_FALSE(datafile::ReadDataBytes(broken.toUtf8(), 0, [](double, double) {
+                 }).header.referenceNw.has_value());
+}
+
 TEST(DataFileRead, HistogramAndMissingMarkersGiveNoRows)
 {
     const datafile::ReadSeries hist = datafile::ReadDataSeries(DataPath("histogram.csv"), 0);

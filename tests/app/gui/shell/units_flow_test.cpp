@@ -7,9 +7,9 @@
 #include "datafile.h"
 #include "datawidget.h"
 #include "devinfoframe.h"
-#include "numdata.h"
 #include "displayunit.h"
 #include "navigationbar.h"
+#include "numdata.h"
 #include "viewfilewidget.h"
 
 #include "qcustomplot.h"
@@ -37,13 +37,14 @@ protected:
         emit box->activated(i);
     }
     // The selected meter's newest power in dBm, from its record.
-    double RecordDbm()
-    {
-        return displayunit::DbmOfNw(double(manager->GetSelLatestRaw()));
-    }
+    double RecordDbm() { return displayunit::DbmOfNw(double(manager->GetSelLatestRaw())); }
     double Shown()
     {
-        return Find<QLabel>(Page()->NumView(), "lbData")->text().remove("dBm").remove("dB").toDouble();
+        return Find<QLabel>(Page()->NumView(), "lbData")
+            ->text()
+            .remove("dBm")
+            .remove("dB")
+            .toDouble();
     }
     bool Select(int id)
     {
@@ -161,8 +162,8 @@ TEST_F(UnitsFlow, ACurveSavedInDbmOpensInTheViewerInDbmAndConvertsToWatts)
     // Watts: the plot converts (about 2 µW), the file's values stay as read.
     ChooseUnit(viewUnit, "W");
     EXPECT_EQ(plot->yAxis->label(), QString::fromUtf8("功率(μW)"));
-    EXPECT_NEAR(plot->graph(0)->data()->at(0)->value,
-                displayunit::NwOfDbm(file.values[0]) / 1000.0, 1e-9);
+    EXPECT_NEAR(plot->graph(0)->data()->at(0)->value, displayunit::NwOfDbm(file.values[0]) / 1000.0,
+                1e-9);
     EXPECT_EQ(viewer->FileUnit(), "dBm");
     ChooseUnit(viewUnit, "dBm");
     EXPECT_DOUBLE_EQ(plot->graph(0)->data()->at(0)->value, file.values[0]);
