@@ -17,6 +17,7 @@
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
@@ -125,8 +126,9 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
         t.start();
         if (incremental) {
             WindowPart part;
-            m->GetSelStatisticsAfter(&current, totals, curve->Cursor(m->GetSelUnit()), &times,
-                                     &values, &part, &block);
+            m->GetSelStatisticsAfter(&current, totals,
+                                     curve->Cursor(page.DisplayScale().Key(m->GetSelUnit())),
+                                     &times, &values, &part, &block);
         } else {
             m->GetSelStatistics(&current, totals, &times, &values, &valid, &block);
         }
@@ -140,8 +142,10 @@ void CurveRun(DataWidget &page, DeviceRecord &rec, int window, int ticks, bool i
         replot.Add(t.nsecsElapsed());
     }
     char label[96];
-    const char *mode =
-        incremental ? (antialiased ? "after cursor, aa" : "after cursor") : "whole window, aa";
+    const bool dbm = page.DisplayScale().IsLog();
+    const char *mode = incremental ? (antialiased ? "after cursor, aa"
+                                                  : (dbm ? "after cursor, dBm" : "after cursor"))
+                                   : "whole window, aa";
     std::snprintf(label, sizeof label, "curve %d pts, %s: copy out", window, mode);
     Report(label, copy);
     std::snprintf(label, sizeof label, "curve %d pts, %s: RefreshData", window, mode);
@@ -200,6 +204,11 @@ int main(int argc, char **argv)
     CurveRun(page, *rec, window, ticks, true, true);
     CurveRun(page, *rec, window, ticks, true, false);
     CurveRun(page, *rec, 1000, ticks, true, false);
+    // The same in dBm: the new samples converted on each tick.
+    auto *units = page.findChild<QComboBox *>(QStringLiteral("cbDisplayUnit"));
+    units->setCurrentIndex(1);
+    emit units->activated(1);
+    CurveRun(page, *rec, window, ticks, true, false);
 
     m->SetSelDev(-1);
     m->RemoveDev(kId);
