@@ -69,19 +69,20 @@ TEST_F(MeterTest, QueriesCopyTextsAndHonourTheBufferLength)
 
     char buf[33];
     std::memset(buf, 'x', sizeof buf);
-    ASSERT_EQ(readDevName(kId13, buf, 33), 0);
+    ASSERT_EQ(Answered([&] { return readDevName(kId13, buf, 33); }), 0);
     EXPECT_STREQ(buf, "HEAD-7");
     std::memset(buf, 'x', sizeof buf);
-    ASSERT_EQ(readDetSerial(kId13, buf, 5), 0);  // 4 bytes and the terminator
+    ASSERT_EQ(Answered([&] { return readDetSerial(kId13, buf, 5); }), 0);  // 4 bytes, terminator
     EXPECT_STREQ(buf, "SER0");
     EXPECT_EQ(buf[5], 'x');  // nothing written past len
     // len 1 asks for 0 bytes: refused before anything is sent.
     buf[0] = 'x';
     meter->Model().ClearReceived();
+    const int logged = CountLog("CMD, func:000d, ret: ");
     EXPECT_EQ(readDevName(kId13, buf, 1), -4);
     EXPECT_EQ(buf[0], 0);
     EXPECT_EQ(CountLog("CMD, func:000d, ret: -3"), 1);
-    EXPECT_EQ(CountLog("CMD, func:000d, ret: "), 2);
+    EXPECT_EQ(CountLog("CMD, func:000d, ret: "), logged + 1);
     EXPECT_EQ(readDevName(kId13, nullptr, 33), -4);
     EXPECT_EQ(meter->Model().ReceivedCount(0x000D), 0u);
 }
@@ -91,21 +92,24 @@ TEST_F(MeterTest, WritersCutTheirFieldAndRefuseBadLengths)
     Meter meter = OpenMeter();
     meter->Model().ClearReceived();
     const char text[] = "ABCDEFGHIJKLMNOPQRST";  // 20 bytes
-    ASSERT_EQ(writeDetSerial(kId13, text, 20), 0);
-    ASSERT_EQ(writeDevName(kId13, "NAME", 4), 0);
+    ASSERT_EQ(Answered([&] { return writeDetSerial(kId13, text, 20); }), 0);
+    ASSERT_EQ(Answered([&] { return writeDevName(kId13, "NAME", 4); }), 0);
+    // A reply missed on a loaded machine is asked for again: the first frame is the
+    // serial's, the last the name's, whatever came between.
     const auto frames = meter->Model().Received();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].code, 0x1000);
-    EXPECT_EQ(std::string(frames[0].payload.begin(), frames[0].payload.end()), "ABCDEFGHIJKLMNOP");
-    ASSERT_EQ(frames[1].payload.size(), 32u);
-    EXPECT_EQ(std::memcmp(frames[1].payload.data(), "NAME\0\0\0", 7), 0);
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames.front().code, 0x1000);
+    EXPECT_EQ(std::string(frames.front().payload.begin(), frames.front().payload.end()),
+              "ABCDEFGHIJKLMNOP");
+    ASSERT_EQ(frames.back().payload.size(), 32u);
+    EXPECT_EQ(std::memcmp(frames.back().payload.data(), "NAME\0\0\0", 7), 0);
     EXPECT_EQ(meter->Model().Identity().detSerial, "ABCDEFGHIJKLMNOP");
 
     EXPECT_EQ(writeDevName(kId13, text, -1), -4);
     EXPECT_EQ(writeDevName(kId13, nullptr, 4), -4);
     EXPECT_EQ(setBaseParam(kId13, text, -8), -4);
     EXPECT_EQ(updateDevTime(kId13, nullptr, 14), -4);
-    EXPECT_EQ(meter->Model().Received().size(), 2u);  // none of those reached the meter
+    EXPECT_EQ(meter->Model().Received().size(), frames.size());  // none of those was sent
 }
 
 TEST_F(MeterTest, NullOutputsAndBadCountsAreRefused)
@@ -147,14 +151,14 @@ TEST_F(MeterTest, MissingRepliesGiveNoReplyAndTheDetectorQueryAsksForRecovery)
     EXPECT_EQ(offset, 1.5);
 
     meter->Model().SetFaults({});
-    ASSERT_EQ(getDetectorState(kId13, &state), 0);
+    ASSERT_EQ(Answered([&] { return getDetectorState(kId13, &state); }), 0);
     EXPECT_EQ(state, 2);
     ASSERT_EQ(Answered([&] { return setAverage(kId13, 10); }), 0);
     unsigned short avg = 0;
     ASSERT_EQ(Answered([&] { return getAverage(kId13, &avg); }), 0);
     EXPECT_EQ(avg, 10);
-    ASSERT_EQ(setDevInDiskMode(kId13, 2), 0);
+    ASSERT_EQ(Answered([&] { return setDevInDiskMode(kId13, 2); }), 0);
     EXPECT_TRUE(meter->Model().InDiskMode());
-    ASSERT_EQ(setDevInDiskMode(kId13, 0), 0);
+    ASSERT_EQ(Answered([&] { return setDevInDiskMode(kId13, 0); }), 0);
     EXPECT_FALSE(meter->Model().InDiskMode());
 }
