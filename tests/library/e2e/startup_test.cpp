@@ -25,8 +25,11 @@ TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady)
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(frames[i].code, expected[i]) << "frame " << i;
         if (i > 0) {
-            // At least 5 ms apart by the loop's clock; the bus adds its own jitter.
-            EXPECT_GE(duration_cast<microseconds>(frames[i].at - frames[i - 1].at).count(), 4000)
+            // At least 5 ms apart by the loop's clock. The bus stamps a frame when it takes
+            // it, so one taken late and the next on time come closer (3.985 ms was seen under
+            // ThreadSanitizer beside a loaded suite); frames written in a burst would be
+            // microseconds apart.
+            EXPECT_GE(duration_cast<microseconds>(frames[i].at - frames[i - 1].at).count(), 2500)
                 << i;
         }
     }
