@@ -43,7 +43,9 @@ TEST_F(WorkerTest, NewMeterIsProbedAddedWithItsIdentityAndClosedAgain)
     EXPECT_EQ(rec->version, QStringLiteral("FW 2.1.7"));
     EXPECT_EQ(isDevOpen(kId13), 0);  // probed, then left closed
     EXPECT_EQ(meter->Model().ReceivedCount(0x0001), 1u);
-    EXPECT_EQ(meter->Model().ReceivedCount(0x101B), 1u);
+    // Read once, or again after a reply a loaded machine delayed past its budget.
+    EXPECT_GE(meter->Model().ReceivedCount(0x101B), 1u);
+    EXPECT_LE(meter->Model().ReceivedCount(0x101B), 3u);
     EXPECT_FALSE(meter->IsStreaming());
 
     // A meter that stays plugged in is not touched again.
@@ -150,7 +152,8 @@ TEST_F(WorkerTest, OpenStreamsIntoTheRecordAndCloseDisconnectsWithinATick)
         << rec->LatestRaw();
     EXPECT_EQ(debuglines::Count("Inited, start result: true"), 1);
     EXPECT_TRUE(meter->IsStreaming());
-    EXPECT_EQ(meter->Model().ReceivedCount(0x0024), 1u);
+    EXPECT_GE(meter->Model().ReceivedCount(0x0024), 1u);  // again only after a missed reply
+    EXPECT_LE(meter->Model().ReceivedCount(0x0024), 3u);
     manager->SetSelDev(kId13);
     double totals[3];
     ASSERT_TRUE(manager->GetSelPower(nullptr, totals));
@@ -193,7 +196,10 @@ TEST_F(WorkerTest, ReadinessRegainedRepeatsTheStartSequence)
     EXPECT_EQ(rec->average.load(), 16u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(rec->LatestRaw() - 400000) < 4000; }, 5000))
         << rec->LatestRaw();
-    EXPECT_EQ(meter->Model().ReceivedCount(0x0024), 2u);
+    // Streaming started once per open (a start whose reply a loaded machine delayed is sent
+    // again), and reported started twice.
+    EXPECT_GE(meter->Model().ReceivedCount(0x0024), 2u);
+    EXPECT_LE(meter->Model().ReceivedCount(0x0024), 6u);
     EXPECT_EQ(debuglines::Count("Inited, start result: true"), 2);
 }
 
