@@ -175,9 +175,11 @@ TEST(SampleQueue, CloseWakesTheConsumerAndLeavesQueuedChunks)
 
 TEST(StreamEngine, NothingLostBetweenABoundedLibraryQueueAndASlowWriter)
 {
-    // 20 records per ms fill the library's 401 in about 20 ms; the writer stalls for
-    // 60 ms per chunk. Only a poller that never waits for the writer keeps up.
-    LibraryLikeSource source(20, 12000);
+    // 10 records per ms fill the library's 401 in about 40 ms; the writer stalls for
+    // 60 ms per chunk. Only a poller that never waits for the writer keeps up. (At 20 per
+    // ms a poller descheduled for 20 ms on a loaded machine under ThreadSanitizer lost
+    // records; 40 ms still leaves a waiting poller 20 ms short.)
+    LibraryLikeSource source(10, 12000);
     RecordingSink sink;
     sink.delayPerWrite = 60ms;
     StreamConfig config;
