@@ -22,7 +22,7 @@ constexpr int kAntialiasedPoints = 5000;
 CurveData::CurveData(QWidget *parent) : QWidget(parent), ui(new Ui::CurveData)
 {
     ui->setupUi(this);
-    panel = std::make_unique<runview::RunPanel>(this, ui->wgCurve);
+    panel = std::make_unique<runview::RunPanel>(this, ui->wgCurve, ui->wgCurve->yAxis);
     panel->ConnectControls(this);
 
     QCustomPlot *plot = ui->wgCurve;
@@ -43,7 +43,6 @@ CurveData::CurveData(QWidget *parent) : QWidget(parent), ui(new Ui::CurveData)
     plot->xAxis->setRange(0, 60);
 
     plot->yAxis->setRange(0, 65535);
-    plot->yAxis->setLabel(tr("功率(%1)").arg(unit));
 
     graph = plot->addGraph();
     graph->setPen(QPen(Qt::red, 1));
@@ -61,33 +60,16 @@ QCustomPlot *CurveData::Plot() const { return ui->wgCurve; }
 
 void CurveData::SetRunState(bool running) { panel->SetRunState(running); }
 
-void CurveData::SetUnit(QString unitToken)
-{
-    if (unitToken == unit)
-        return;
-    unit = std::move(unitToken);
-    ShowAxisLabel();
-}
+void CurveData::SetUnit(QString unitToken) { panel->SetUnit(unitToken); }
 
-void CurveData::SetScale(const displayunit::Scale &s)
-{
-    if (s == scale)
-        return;
-    scale = s;
-    ShowAxisLabel();
-}
-
-void CurveData::ShowAxisLabel()
-{
-    ui->wgCurve->yAxis->setLabel(tr("功率(%1)").arg(scale.Token(unit)));
-}
+void CurveData::SetScale(const displayunit::Scale &s) { panel->SetScale(s); }
 
 void CurveData::UpdateData(const double &current, const StatBlock &stats,
                            const QVector<double> &times, const QVector<double> &values,
                            const bool &replaceAll)
 {
     held = WindowCursor{};  // fed from outside: the next read after a cursor is whole
-    panel->ShowNumbers(current, stats, values.size(), scale, unit);
+    panel->ShowNumbers(current, stats, values.size());
     if (replaceAll)
         graph->setData(times, values, true);
     else
@@ -103,7 +85,7 @@ WindowCursor CurveData::Cursor(const QString &key) const
 void CurveData::UpdateRun(double current, const StatBlock &stats, const QVector<double> &times,
                           const QVector<double> &values, const WindowPart &part, const QString &key)
 {
-    panel->ShowNumbers(current, stats, part.windowSize, scale, unit);
+    panel->ShowNumbers(current, stats, part.windowSize);
     if (part.whole) {
         graph->setData(times, values, true);
     } else {
@@ -191,7 +173,7 @@ void CurveData::on_pbSave_clicked()
         return;
     datafile::HeaderInfo info;
     runview::FillIdentity(DevManage::Instance()->GetSelDev(), &info);
-    panel->FillStatistics(scale, unit, &info);
+    panel->FillStatistics(&info);
     QVector<double> values;
     values.reserve(graph->data()->size());
     for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)

@@ -76,14 +76,11 @@ protected:
 private:
     void KeepNewest(int windowSize);
     void FitAndReplot();
-    void ShowAxisLabel();
 
     Ui::CurveData *ui;
     std::unique_ptr<runview::RunPanel> panel;
     QCPGraph *graph = nullptr;
     int tickCount = 2;
-    QString unit = QStringLiteral("nw");
-    displayunit::Scale scale;
     QSharedPointer<CAxisTicker> ticker;
     WindowCursor held;  // the run and newest sample the graph holds (UpdateRun only)
     QString heldKey;    // the numbers of those points (Scale::Key)

@@ -76,7 +76,6 @@ void PointerData::UpdateData(const double &current, const double totals[3], doub
         ui->label_minValue->setText(scale.Text(totals[1], factor, unit));
         ui->label_avgValue->setText(scale.Text(totals[2], factor, unit));
     } else {
-        dialWidget->SetValueText(QString());
         dialWidget->SetValue(dialMax);
         ui->label_maxValue->clear();
         ui->label_minValue->clear();

@@ -6,6 +6,7 @@
 
 #include <qcustomplot.h>
 
+#include <QCoreApplication>
 #include <QLabel>
 
 namespace runview {
@@ -20,9 +21,10 @@ T *Child(QWidget *view, const char *name)
 }
 }  // namespace
 
-RunPanel::RunPanel(QWidget *view, QCustomPlot *plot)
+RunPanel::RunPanel(QWidget *view, QCustomPlot *plot, QCPAxis *powerAxis)
     : view_(view),
       plot_(plot),
+      powerAxis_(powerAxis),
       settings_(Child<QPushButton>(view, "pbSet")),
       runStop_(Child<QPushButton>(view, "pbRunStop")),
       cur_(Child<QLabel>(view, "lbCurVal")),
@@ -34,6 +36,31 @@ RunPanel::RunPanel(QWidget *view, QCustomPlot *plot)
       samples_(Child<QLabel>(view, "lbSampleVal")),
       elapsed_(Child<QLabel>(view, "lbTimeVal"))
 {
+    ShowAxisLabel();
+}
+
+void RunPanel::SetUnit(const QString &unit)
+{
+    if (unit == unit_)
+        return;
+    unit_ = unit;
+    ShowAxisLabel();
+}
+
+void RunPanel::SetScale(const displayunit::Scale &scale)
+{
+    if (scale == scale_)
+        return;
+    scale_ = scale;
+    ShowAxisLabel();
+}
+
+double RunPanel::Factor() const { return PowerUnit::Factor(unit_); }
+
+void RunPanel::ShowAxisLabel() const
+{
+    powerAxis_->setLabel(
+        QCoreApplication::translate("RunPanel", "功率(%1)").arg(scale_.Token(unit_)));
 }
 
 void RunPanel::SetRunState(bool running) const
@@ -42,16 +69,15 @@ void RunPanel::SetRunState(bool running) const
         runStop_->setChecked(running);
 }
 
-void RunPanel::ShowNumbers(double current, const StatBlock &stats, int windowSamples,
-                           const displayunit::Scale &scale, const QString &unit) const
+void RunPanel::ShowNumbers(double current, const StatBlock &stats, int windowSamples) const
 {
-    const double factor = PowerUnit::Factor(unit);
-    cur_->setText(scale.Text(current, factor, unit, false));
-    max_->setText(scale.Text(stats.statMax, factor, unit, false));
-    min_->setText(scale.Text(stats.statMin, factor, unit, false));
-    mean_->setText(scale.Text(stats.statMean, factor, unit, false));
+    const double factor = Factor();
+    cur_->setText(scale_.Text(current, factor, unit_, false));
+    max_->setText(scale_.Text(stats.statMax, factor, unit_, false));
+    min_->setText(scale_.Text(stats.statMin, factor, unit_, false));
+    mean_->setText(scale_.Text(stats.statMean, factor, unit_, false));
     QString deviation = measurefmt::Fixed2(stats.statStdDev);
-    if (scale.IsLog())
+    if (scale_.IsLog())
         deviation += PowerUnit::Nanowatt();
     stdDev_->setText(deviation);
     ratio_->setText(measurefmt::Fixed2(stats.statRatio));
@@ -65,8 +91,7 @@ void RunPanel::Clear() const
         l->setText(QString());
 }
 
-void RunPanel::FillStatistics(const displayunit::Scale &scale, const QString &unit,
-                              datafile::HeaderInfo *info) const
+void RunPanel::FillStatistics(datafile::HeaderInfo *info) const
 {
     info->elapsedText = elapsed_->text();
     info->countText = samples_->text();
@@ -75,8 +100,8 @@ void RunPanel::FillStatistics(const displayunit::Scale &scale, const QString &un
     info->meanText = mean_->text();
     info->stdDevText = stdDev_->text();
     info->ratioText = ratio_->text();
-    info->unit = scale.Token(unit);
-    info->referenceNw = scale.RefNw();
+    info->unit = scale_.Token(unit_);
+    info->referenceNw = scale_.RefNw();
 }
 
 void RunPanel::Replot() const

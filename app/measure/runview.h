@@ -1,6 +1,7 @@
 // What the two views of a statistics run (the statistics view and the curve view) share:
-// the control row, the eight value labels and their texts, the statistics lines of a
-// saved file, and the replot rule. Both forms give these widgets the same object names;
+// the control row, the eight value labels and their texts, the unit and display scale of
+// the powers with the power axis's label, the statistics lines of a saved file, and the
+// replot rule. Both forms give these widgets the same object names;
 // RunPanel finds them there, so a view holds one RunPanel instead of its own copies.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QString>
 
+class QCPAxis;
 class QCustomPlot;
 class QLabel;
 class QWidget;
@@ -20,8 +22,9 @@ namespace runview {
 class RunPanel {
 public:
     // `view` holds pbSet, pbRunStop and the eight value labels (lbCurVal .. lbTimeVal);
-    // `plot` is the view's plot. Both outlive the panel (children of the view).
-    RunPanel(QWidget *view, QCustomPlot *plot);
+    // `plot` is the view's plot and `powerAxis` its axis of powers. All outlive the panel
+    // (children of the view). The axis is labelled "功率(nw)" at once.
+    RunPanel(QWidget *view, QCustomPlot *plot, QCPAxis *powerAxis);
 
     // pbSet's click as the view's SigShowSetting(), pbRunStop's as its
     // SigCurveControl(bool).
@@ -34,26 +37,36 @@ public:
 
     // Checks or unchecks pbRunStop without a click, only when its state differs.
     void SetRunState(bool running) const;
-    // current, max, min, mean (given in `unit`) in `scale` with 2 decimals and without unit;
+    // The linear unit token of the powers handed in, and the scale they are shown in; the
+    // power axis reads "功率(<shown token>)". Unchanged values change nothing.
+    void SetUnit(const QString &unit);
+    void SetScale(const displayunit::Scale &scale);
+    const QString &Unit() const { return unit_; }
+    const displayunit::Scale &Scale() const { return scale_; }
+    double Factor() const;  // nanowatts per unit of Unit()
+    // current, max, min, mean (given in Unit()) in Scale() with 2 decimals and without unit;
     // the standard deviation as delivered (nW) and the ratio 'f' 2, the deviation followed
     // by "nw" in a logarithmic scale, where it keeps its linear meaning; the number of
     // window samples; the elapsed time "%1:%2:%3".
-    void ShowNumbers(double current, const StatBlock &stats, int windowSamples,
-                     const displayunit::Scale &scale, const QString &unit) const;
+    void ShowNumbers(double current, const StatBlock &stats, int windowSamples) const;
     // The eight value labels emptied.
     void Clear() const;
-    // The seven statistics texts of a saved file, as the labels show them, the unit token
-    // of its values and, in dB, the reference.
-    void FillStatistics(const displayunit::Scale &scale, const QString &unit,
-                        datafile::HeaderInfo *info) const;
+    // The seven statistics texts of a saved file, as the labels show them, the shown unit
+    // token of its values and, in dB, the reference.
+    void FillStatistics(datafile::HeaderInfo *info) const;
     // A queued replot while the view is visible; a hidden view is painted when shown.
     void Replot() const;
     // For the view's showEvent: the picture it missed while hidden.
     void ReplotNow() const;
 
 private:
+    void ShowAxisLabel() const;
+
     QWidget *view_;
     QCustomPlot *plot_;
+    QCPAxis *powerAxis_;
+    QString unit_ = QStringLiteral("nw");
+    displayunit::Scale scale_;
     QPushButton *settings_;
     QPushButton *runStop_;
     QLabel *cur_, *max_, *min_, *mean_, *stdDev_, *ratio_, *samples_, *elapsed_;

@@ -3,7 +3,6 @@
 
 #include "datafile.h"
 #include "plotstyle.h"
-#include "powerunit.h"
 #include "runview.h"
 #include "viewsave.h"
 
@@ -12,7 +11,7 @@
 StatisticData::StatisticData(QWidget *parent) : QWidget(parent), ui(new Ui::StatisticData)
 {
     ui->setupUi(this);
-    panel = std::make_unique<runview::RunPanel>(this, ui->wgCurve);
+    panel = std::make_unique<runview::RunPanel>(this, ui->wgCurve, ui->wgCurve->xAxis);
     panel->ConnectControls(this);
 
     QCustomPlot *plot = ui->wgCurve;
@@ -35,7 +34,6 @@ StatisticData::StatisticData(QWidget *parent) : QWidget(parent), ui(new Ui::Stat
     plot->xAxis->setSubTicks(true);
     plot->xAxis->setTickLength(0, 4);
     plot->xAxis->setRange(-1, 20);
-    plot->xAxis->setLabel(tr("功率(%1)").arg(unit));
     plot->xAxis->setUpperEnding(QCPLineEnding(QCPLineEnding::esSpikeArrow, 8, 10));
 
     plot->yAxis->setRange(0, 14);
@@ -50,26 +48,9 @@ QCustomPlot *StatisticData::Plot() const { return ui->wgCurve; }
 
 void StatisticData::SetRunState(bool running) { panel->SetRunState(running); }
 
-void StatisticData::SetUnit(QString unitToken)
-{
-    if (unitToken == unit)
-        return;
-    unit = std::move(unitToken);
-    ShowAxisLabel();
-}
+void StatisticData::SetUnit(QString unitToken) { panel->SetUnit(unitToken); }
 
-void StatisticData::SetScale(const displayunit::Scale &s)
-{
-    if (s == scale)
-        return;
-    scale = s;
-    ShowAxisLabel();
-}
-
-void StatisticData::ShowAxisLabel()
-{
-    ui->wgCurve->xAxis->setLabel(tr("功率(%1)").arg(scale.Token(unit)));
-}
+void StatisticData::SetScale(const displayunit::Scale &s) { panel->SetScale(s); }
 
 void StatisticData::UpdateData(const double &current, const StatBlock &block,
                                const QVector<double> &, const QVector<double> &values, const bool &)
@@ -80,7 +61,7 @@ void StatisticData::UpdateData(const double &current, const StatBlock &block,
 void StatisticData::UpdateRun(double current, const StatBlock &block, int windowSamples)
 {
     stats = block;
-    panel->ShowNumbers(current, block, windowSamples, scale, unit);
+    panel->ShowNumbers(current, block, windowSamples);
 
     const QVector<double> &h = block.histogram;
     if (h.size() < kHistogramBins * kHistogramBinFields)
@@ -96,7 +77,8 @@ void StatisticData::UpdateRun(double current, const StatBlock &block, int window
     if (ticker) {
         ticker->clear();
         // QMap keys: bins of width 0 share one position and one label.
-        const double factor = PowerUnit::Factor(unit);
+        const displayunit::Scale &scale = panel->Scale();
+        const double factor = panel->Factor();
         for (int i = 0; i < kHistogramBins; ++i)
             ticker->addTick(lower(i), scale.EdgeText(lower(i), factor));
         ticker->addTick(upper(last), scale.EdgeText(upper(last), factor));
@@ -135,11 +117,12 @@ void StatisticData::on_pbSave_clicked()
     if (path.isEmpty())
         return;
     datafile::HeaderInfo info;
-    panel->FillStatistics(scale, unit, &info);
+    panel->FillStatistics(&info);
     // The edges in the shown unit; the shares stay percentages.
     QVector<double> bins = stats.histogram;
+    const displayunit::Scale &scale = panel->Scale();
     if (scale.IsLog()) {
-        const double factor = PowerUnit::Factor(unit);
+        const double factor = panel->Factor();
         for (int i = 0; i + kBinUpper < bins.size(); i += kHistogramBinFields) {
             bins[i + kBinLower] = scale.Number(bins[i + kBinLower], factor);
             bins[i + kBinUpper] = scale.Number(bins[i + kBinUpper], factor);

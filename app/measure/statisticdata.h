@@ -63,9 +63,5 @@ private:
     Ui::StatisticData *ui;
     std::unique_ptr<runview::RunPanel> panel;
     StatBlock stats;
-    void ShowAxisLabel();
-
-    QString unit = QStringLiteral("nw");
-    displayunit::Scale scale;
     QCPBars *bars = nullptr;
 };

@@ -226,7 +226,8 @@ void viewFileWidget::ShowPoints()
             : displayunit::FileScale(fileUnit, fileRefNw,
                                      index == 1 ? displayunit::Kind::Dbm : displayunit::Kind::Watt,
                                      fileMax);
-    if (index < 0 || scale.AsRead()) {
+    const bool asRead = index < 0 || scale.AsRead();
+    if (asRead) {
         unit = fileUnit;
         graph->data()->set(filePoints, true);  // shares the vector: no copy
     } else {
@@ -239,7 +240,6 @@ void viewFileWidget::ShowPoints()
     plottools::SetUnit(plot_, unit);
     if (!filePoints.isEmpty()) {
         // Every conversion keeps the order of powers: the ends stay the ends.
-        const bool asRead = index < 0 || scale.AsRead();
         plottools::SetRangeLikeRescale(ui->widget_plot, false,
                                        asRead ? fileMin : scale.Apply(fileMin),
                                        asRead ? fileMax : scale.Apply(fileMax));
