@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace e2e {
@@ -44,11 +45,21 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 // A call that the meter answers, made as a caller who knows the 30 ms budget does: asked
 // again while it reports no reply (-2 or -4), at most 5 times. A loaded test machine can
 // delay an answer past the budget; a call that never gets one still fails.
+//
+// Replies carry only their command code. When a call was asked again, the meter still owes
+// an answer to an earlier ask, and one that arrives after the test's next request of the
+// same code would answer that request. So after a retry this waits for the late answers to
+// land in the reply table, where the next request clears them before it is sent.
 inline int Answered(const std::function<int()>& call)
 {
     int ret = call();
-    for (int i = 1; i < 5 && (ret == -2 || ret == -4); ++i)
+    bool retried = false;
+    for (int i = 1; i < 5 && (ret == -2 || ret == -4); ++i) {
+        retried = true;
         ret = call();
+    }
+    if (retried)
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return ret;
 }
 

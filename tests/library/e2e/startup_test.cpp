@@ -1,8 +1,17 @@
 // Opening a meter: the start sequence, readiness, the 2 s limit, the heartbeat.
 #include "meter_fixture.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
 using namespace e2e;
 using namespace std::chrono;
+
+namespace {
+const std::vector<uint16_t> kStartCodes = {0x0001, 0x000E, 0x0025, 0x1009,
+                                           0x100B, 0x101D, 0x101F, 0x100D};
+}  // namespace
 
 TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady)
 {
@@ -19,20 +28,9 @@ TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady)
     ASSERT_TRUE(Ready(kId13));
 
     const auto frames = meter->Model().Received();
-    const std::vector<uint16_t> expected = {0x0001, 0x000E, 0x0025, 0x1009,
-                                            0x100B, 0x101D, 0x101F, 0x100D};
-    ASSERT_GE(frames.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(frames[i].code, expected[i]) << "frame " << i;
-        if (i > 0) {
-            // At least 5 ms apart by the loop's clock. The bus stamps a frame when it takes
-            // it, so one taken late and the next on time come closer (3.985 ms was seen under
-            // ThreadSanitizer beside a loaded suite); frames written in a burst would be
-            // microseconds apart.
-            EXPECT_GE(duration_cast<microseconds>(frames[i].at - frames[i - 1].at).count(), 2500)
-                << i;
-        }
-    }
+    ASSERT_GE(frames.size(), kStartCodes.size());
+    for (std::size_t i = 0; i < kStartCodes.size(); ++i)
+        EXPECT_EQ(frames[i].code, kStartCodes[i]) << "frame " << i;
     EXPECT_EQ(frames[1].payload.size(), 14u);  // clock record
     EXPECT_EQ(
         CountLog(QString::fromUtf8("<50331648> <<<<------------打开设备, 成功------------>>>>")),
@@ -51,11 +49,32 @@ TEST_F(MeterTest, StartSequenceIsWrittenInOrderAndSpacedBeforeTheMeterIsReady)
     EXPECT_EQ(isDevOpen(kId13), 0);
     EXPECT_EQ(isInited(kId13), 0);
     EXPECT_EQ(CountLog(QString::fromUtf8("<<<<------------关闭设备------------>>>>")), 1);
-    // Reopening runs the whole start sequence again.
-    meter->Model().ClearReceived();
-    ASSERT_EQ(openDev(kId13), 0);
-    ASSERT_TRUE(Ready(kId13));
-    EXPECT_EQ(meter->Model().ReceivedCount(0x1009), 1u);
+    // Reopening runs the whole start sequence again, and its frames are spaced. The loop
+    // spaces each write from the start of the one before by its own clock, while the bus
+    // stamps a frame when it takes it: a write that waits for a descheduled bus comes close
+    // to the next one (876 us apart was seen on a loaded machine). A burst is microseconds
+    // apart every time, so a start whose frames all keep 3 ms in one of three opens shows
+    // the spacing (the loop's clock counts whole milliseconds, so 5 of them can be 4.01 ms).
+    std::int64_t closest = 0;
+    for (int open = 0; open < 3 && closest < 3000; ++open) {
+        if (open > 0) {
+            ASSERT_EQ(closeDev(kId13), 0);
+        }
+        meter->Model().ClearReceived();
+        ASSERT_EQ(openDev(kId13), 0);
+        ASSERT_TRUE(Ready(kId13));
+        const auto again = meter->Model().Received();
+        ASSERT_GE(again.size(), kStartCodes.size());
+        closest = std::numeric_limits<std::int64_t>::max();
+        for (std::size_t i = 0; i < kStartCodes.size(); ++i) {
+            EXPECT_EQ(again[i].code, kStartCodes[i]) << "frame " << i;
+            if (i > 0)
+                closest = std::min<std::int64_t>(
+                    closest, duration_cast<microseconds>(again[i].at - again[i - 1].at).count());
+        }
+        EXPECT_EQ(meter->Model().ReceivedCount(0x1009), 1u);
+    }
+    EXPECT_GE(closest, 3000) << "the start frames came in a burst";
 }
 
 TEST_F(MeterTest, AMeterThatNeverAnswersIsDroppedAfterTwoSecondsWithoutHeartbeat)
