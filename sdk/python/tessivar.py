@@ -55,7 +55,7 @@ ERR_ARGUMENT = -4     # bad argument, empty reply, wavelength outside the probe'
 MAX_DEVICES = 8
 PROBE_ATTACHED = 2
 _QUEUE_RECORDS = 401  # the library keeps at most this many records per meter
-_QUERY_ATTEMPTS = 3   # a query that times out once under load is asked again
+_QUERY_ATTEMPTS = 5   # a query that times out under load is asked again
 
 
 class TessivarError(Exception):

@@ -22,7 +22,8 @@ TEST(WriterPreferringLock, AWaitingWriterGoesBeforeNewReaders)
         std::unique_lock<WriterPreferringLock> scan(lock);
         writerTurn = ++order;
     });
-    std::this_thread::sleep_for(50ms);  // the writer is now waiting
+    while (lock.WaitingWriters() == 0)  // a loaded machine may start the writer late
+        std::this_thread::sleep_for(1ms);
     std::thread lateReader([&] {
         std::shared_lock<WriterPreferringLock> call(lock);
         lateReaderTurn = ++order;

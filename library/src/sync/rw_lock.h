@@ -37,9 +37,15 @@ public:
         writing_ = false;
         changed_.notify_all();
     }
+    // How many writers wait at this moment; a snapshot for tests and diagnostics.
+    int WaitingWriters() const
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return waitingWriters_;
+    }
 
 private:
-    std::mutex mutex_;  // guards the three counters below
+    mutable std::mutex mutex_;  // guards the three counters below
     std::condition_variable changed_;
     int readers_ = 0;
     int waitingWriters_ = 0;

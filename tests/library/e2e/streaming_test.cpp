@@ -16,8 +16,9 @@ TEST_F(MeterTest, AnUnreadQueueKeepsTheNewest401Records)
     ASSERT_TRUE(WaitFor([&] { return meter->Model().SamplesSent() >= 500; }, 3000));
     ASSERT_EQ(Answered([&] { return stopTransfer(kId13); }), 0);
     ASSERT_TRUE(WaitFor([&] { return !meter->Model().IsStreaming(); }, 1000));
-    QThread::msleep(50);  // the last samples in flight
+    // The last samples may still be in flight; every one past 401 drops the oldest.
     const int sent = static_cast<int>(meter->Model().SamplesSent());
+    WaitFor([&] { return CountLog("<50331648> Remove one power data!") >= sent - 401; }, 2000);
     std::vector<PowerData> all(600);
     const int n = getData(kId13, all.data(), 600);
     EXPECT_EQ(n, 401);

@@ -211,7 +211,7 @@ class TheBinding(BindingTest):
                 use()
             self.assertIn("meter %d is closed" % IDS[0], str(cm.exception))
 
-    def test_open_survives_one_late_reply_and_reports_a_time_out_after_three(self):
+    def test_open_survives_one_late_reply_and_reports_a_time_out_when_every_ask_is_late(self):
         real = tessivar._lib
 
         class LateOnce:
@@ -231,7 +231,7 @@ class TheBinding(BindingTest):
             tessivar._lib = LateOnce(1)
             with tessivar.Meter(IDS[0]) as meter:
                 self.assertTrue(meter.is_ready)
-            tessivar._lib = LateOnce(3)
+            tessivar._lib = LateOnce(tessivar._QUERY_ATTEMPTS)
             with self.assertRaises(tessivar.NoReplyError) as cm:
                 tessivar.Meter(IDS[0])
             self.assertIn("timed out", str(cm.exception))
