@@ -48,7 +48,7 @@ void AddMeasureSteps(std::vector<Step> &steps)
     steps.push_back({"21-measure-settings",
                      [](Context &c) {
                          DataWidget *page = Page(c);
-                         Find<QSpinBox>(page, "sbWaveLen")->setValue(1310);
+                         Find<QSpinBox>(page, "sbWaveLen")->setValue(850);
                          Find<QSpinBox>(page, "sbAve")->setValue(10);
                          Settle(500);
                          return true;
