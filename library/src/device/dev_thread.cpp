@@ -528,16 +528,20 @@ void DevThread::CheckInitDone()
 {
     if (initFlags_ != kAllInitFlags)
         return;
-    inited_.store(true);
     log::Info(QString::fromUtf8("初始化校准参数成功"), id_);
-    std::lock_guard<std::mutex> lock(calMutex_);
-    if (spec_.Count() == 0) {
-        coefficient_.store(1.0f);
-        return;
+    {
+        std::lock_guard<std::mutex> lock(calMutex_);
+        if (spec_.Count() == 0) {
+            coefficient_.store(1.0f);
+        } else {
+            const float clamped = ClampWavelength(wavelength_.load(), base_);
+            wavelength_.store(clamped);
+            coefficient_.store(InterpolateCoefficient(spec_, clamped, coefficient_.load()));
+        }
     }
-    const float clamped = ClampWavelength(wavelength_.load(), base_);
-    wavelength_.store(clamped);
-    coefficient_.store(InterpolateCoefficient(spec_, clamped, coefficient_.load()));
+    // Published last: a caller that sees the meter ready also sees its clamped wavelength,
+    // its coefficient and the log line that says so.
+    inited_.store(true);
 }
 
 void DevThread::AddPowerData(const uint8_t* payload, int len)
