@@ -41,10 +41,9 @@ public:
     // power axis reads "功率(<shown token>)". Unchanged values change nothing.
     void SetUnit(const QString &unit);
     void SetScale(const displayunit::Scale &scale);
-    const QString &Unit() const { return unit_; }
     const displayunit::Scale &Scale() const { return scale_; }
-    double Factor() const;  // nanowatts per unit of Unit()
-    // current, max, min, mean (given in Unit()) in Scale() with 2 decimals and without unit;
+    double Factor() const;  // nanowatts per unit of the linear unit token
+    // current, max, min, mean (given in the linear unit) in Scale() with 2 decimals and without unit;
     // the standard deviation as delivered (nW) and the ratio 'f' 2, the deviation followed
     // by "nw" in a logarithmic scale, where it keeps its linear meaning; the number of
     // window samples; the elapsed time "%1:%2:%3".
